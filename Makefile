@@ -1,0 +1,61 @@
+# Every command installs what is missing first, then builds what it needs.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test run convert-sample screenshot bench sanitize fuzz format tidy clean
+
+all: build
+
+deps:
+	@./scripts/install-deps
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+
+configure: $(BUILD)/build.ninja
+
+build: deps configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+run: build
+	./$(BUILD)/bin/tsry-log-parser
+
+# Converts the sample log with the command-line converter into build/tsry.nss.
+convert-sample: build
+	cd $(BUILD) && ./bin/tsry-convert ../examples/sample.log
+
+# A picture of the window in a real X server: build/screenshot.png.
+screenshot: build
+	./scripts/screenshot $(BUILD)/bin/tsry-log-parser $(BUILD)/screenshot.png
+
+bench: build
+	./bench/run
+
+# The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: deps
+	cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTSRY_SANITIZE=ON \
+	    -DTSRY_BUILD_BENCH=OFF
+	cmake --build build-sanitize -j $(JOBS)
+	ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
+
+# Each libFuzzer target for FUZZ_SECONDS seconds.
+FUZZ_SECONDS ?= 20
+fuzz: deps
+	CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DTSRY_BUILD_FUZZ=ON -DTSRY_BUILD_WINDOW=OFF -DTSRY_BUILD_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	./fuzz/run build-fuzz/bin $(FUZZ_SECONDS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+tidy: configure
+	git ls-files 'conversion/*.cpp' 'cli/*.cpp' 'window/*.cpp' 'app/*.cpp' | \
+	    xargs clang-tidy -p $(BUILD) --quiet
+
+clean:
+	rm -rf $(BUILD) build-sanitize build-fuzz

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+// The conversion run: a log in, the restore script out.
+
+namespace tsry {
+
+// The progress bar a run drives. Values are whole numbers of steps: one per
+// log line read, then one per record written.
+class ProgressSink {
+public:
+    virtual ~ProgressSink() = default;
+    virtual void SetMinimum(double value) = 0;
+    virtual void SetMaximum(double value) = 0;
+    virtual void SetValue(double value) = 0;
+    virtual void Show() = 0;
+    virtual void Hide() = 0;
+};
+
+// The one-line status text a run sets when it succeeds.
+class StatusText {
+public:
+    virtual ~StatusText() = default;
+    virtual void SetText(std::string_view text) = 0;
+};
+
+// A ProgressSink and StatusText that ignore everything.
+class NoProgress final : public ProgressSink {
+public:
+    void SetMinimum(double) override {}
+    void SetMaximum(double) override {}
+    void SetValue(double) override {}
+    void Show() override {}
+    void Hide() override {}
+};
+class NoStatus final : public StatusText {
+public:
+    void SetText(std::string_view) override {}
+};
+
+inline constexpr std::string_view kDefaultScriptName = "tsry.nss";
+
+// Reads the log at `logPath`, keeps the newest record of every name and writes
+// the restore script to `outputPath`, replacing it whole or, on failure, not at
+// all. `lineCount` is the log's line count as last counted, if ever; it sizes
+// the progress range to 2 * lineCount. Ends with the status
+// "Parsing complete, <file name> created." and hides the progress bar.
+// Throws ConversionError, leaving the progress bar as it was.
+void ParseLog(const std::filesystem::path& logPath, std::optional<std::uint64_t> lineCount,
+              ProgressSink& progress, StatusText& status,
+              const std::filesystem::path& outputPath = kDefaultScriptName);
+
+// The status text of a successful run that wrote `outputPath`.
+[[nodiscard]] std::string CompletionText(const std::filesystem::path& outputPath);
+
+}  // namespace tsry

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Tagged log lines and the table of the newest value of every variable name.
+//
+// A record line holds the tag "<TS_RY>" and, right after its first
+// occurrence, six fields, each ended by "#":
+//     Kind#Name#Value#Extra1#Extra2#Extra3#
+// Text before the tag and after the sixth "#" is ignored. Fields are taken
+// verbatim and may be empty.
+
+namespace tsry {
+
+inline constexpr std::string_view kRecordTag = "<TS_RY>";
+inline constexpr char kFieldEnd = '#';
+
+// The six fields of one record, as cut from its line.
+struct LogRecord {
+    std::string_view Kind;
+    std::string_view Name;
+    std::string_view Value;
+    std::string_view Extra1;
+    std::string_view Extra2;
+    std::string_view Extra3;
+};
+
+// One record per Name, in the order in which the names first appeared. A later
+// record of a Name keeps the slot of the first and replaces its Kind, Value and
+// extras. Finding a Name costs a hash look-up, not a scan.
+class RecordTable {
+public:
+    RecordTable();
+
+    [[nodiscard]] std::size_t size() const noexcept { return slots_.size(); }
+    [[nodiscard]] bool empty() const noexcept { return slots_.empty(); }
+
+    // The record in slot `index` (0-based, in order of first appearance).
+    [[nodiscard]] LogRecord operator[](std::size_t index) const noexcept;
+    // The number of the log line that gave slot `index` its current values.
+    [[nodiscard]] std::uint64_t LineOf(std::size_t index) const noexcept {
+        return slots_[index].line;
+    }
+
+    // Adds `record`, or merges it into the slot of an earlier record with the
+    // same Name (exact comparison).
+    void Store(const LogRecord& record, std::uint64_t line);
+
+private:
+    struct Slot {
+        std::string name;
+        // Kind, Value, Extra1, Extra2 and Extra3, one after the other.
+        std::string fields;
+        std::size_t ends[5] = {};
+        std::uint64_t hash = 0;
+        std::uint64_t line = 0;
+    };
+
+    static void Fill(Slot& slot, const LogRecord& record, std::uint64_t line);
+    void Grow();
+
+    std::vector<Slot> slots_;
+    // Open addressing over slot numbers + 1; 0 marks a free bucket.
+    std::vector<std::uint32_t> buckets_;
+};
+
+// Examines one log line (without its terminator). If it holds the tag, cuts the
+// record that follows its first occurrence and stores it. `line` is the line's
+// number in the log, for the table and for the message of a malformed record,
+// which throws ConversionError. Returns whether the line was a record line.
+bool ExtractRecord(std::string_view text, std::uint64_t line, RecordTable& table);
+
+// As ExtractRecord, for a line already known to hold its first tag at `tag`.
+void ExtractRecordAt(std::string_view text, std::size_t tag, std::uint64_t line,
+                     RecordTable& table);
+
+// Puts a record that has been cut from line `line` into the table.
+inline void StoreRecord(RecordTable& table, const LogRecord& record, std::uint64_t line) {
+    table.Store(record, line);
+}
+
+}  // namespace tsry

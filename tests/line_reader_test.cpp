@@ -1,0 +1,145 @@
+#include "conversion/line_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "conversion/conversion_error.h"
+#include "tests/test_support.h"
+
+namespace tsry {
+namespace {
+
+using test::ChunkedSource;
+
+std::vector<std::string> Lines(const std::string& data, std::vector<std::size_t> pieces = {},
+                               std::size_t blockSize = LineReader::kDefaultBlockSize) {
+    ChunkedSource source(data, std::move(pieces));
+    LineReader reader(source, blockSize);
+    std::vector<std::string> lines;
+    reader.ForEachLine([&](std::string_view line, std::uint64_t number) {
+        EXPECT_EQ(number, lines.size() + 1);
+        lines.emplace_back(line);
+    });
+    return lines;
+}
+
+std::uint64_t Count(const std::string& data, std::vector<std::size_t> pieces = {},
+                    std::size_t blockSize = LineReader::kDefaultBlockSize) {
+    ChunkedSource source(data, std::move(pieces));
+    LineReader reader(source, blockSize);
+    return reader.CountRemainingLines();
+}
+
+using Strings = std::vector<std::string>;
+
+TEST(LineReader, EndsLinesAtCrLfAndCrLf) {
+    EXPECT_EQ(Lines("a\r\nb\r\n"), (Strings{"a", "b"}));
+    EXPECT_EQ(Lines("a\nb\n"), (Strings{"a", "b"}));
+    EXPECT_EQ(Lines("a\rb\r"), (Strings{"a", "b"}));
+    EXPECT_EQ(Lines("a\rb\nc\r\nd"), (Strings{"a", "b", "c", "d"}));
+}
+
+TEST(LineReader, TakesTheCrLfPairOnceButLfCrAsTwoEnds) {
+    EXPECT_EQ(Lines("a\r\n\r\nb"), (Strings{"a", "", "b"}));
+    EXPECT_EQ(Lines("a\n\rb"), (Strings{"a", "", "b"}));
+    EXPECT_EQ(Lines("\r\r\n\n"), (Strings{"", "", ""}));
+}
+
+TEST(LineReader, CountsAnUnterminatedLastLineAndNoLinesInAnEmptyInput) {
+    EXPECT_EQ(Lines(""), Strings{});
+    EXPECT_EQ(Lines("last"), Strings{"last"});
+    EXPECT_EQ(Lines("x\r\nlast"), (Strings{"x", "last"}));
+    EXPECT_EQ(Count(""), 0u);
+    EXPECT_EQ(Count("one"), 1u);
+    EXPECT_EQ(Count("one\r\ntwo\r\nthree"), 3u);
+    EXPECT_EQ(Count("one\ntwo\nthree\n"), 3u);
+    EXPECT_EQ(Count("\r\r\r"), 3u);
+}
+
+TEST(LineReader, PassesEveryOtherByteThrough) {
+    const std::string odd = std::string("a\0b", 3) + "\x80\xff\t\x1b";
+    EXPECT_EQ(Lines(odd + "\r\n" + odd), (Strings{odd, odd}));
+}
+
+TEST(LineReader, CrLfSplitAcrossBlocks) {
+    // Every piece ends right after a CR, so each pair is split across two reads.
+    const std::string data = "first\r\nsecond\r\nthird\r\n";
+    EXPECT_EQ(Lines(data, {6, 8, 7}), (Strings{"first", "second", "third"}));
+    EXPECT_EQ(Count(data, {6, 8, 7}), 3u);
+    // A lone CR at the end of a read followed by a plain line.
+    EXPECT_EQ(Lines("a\rb\rc", {2, 2, 1}), (Strings{"a", "b", "c"}));
+    // A CR at the very end of the input.
+    EXPECT_EQ(Lines("a\r", {2}), Strings{"a"});
+}
+
+TEST(LineReader, SameLinesWhateverTheReadSizes) {
+    std::string data;
+    for (int i = 0; i < 300; ++i) {
+        data += std::string(static_cast<std::size_t>(i % 17) + 1, 'x');
+        data += (i % 3 == 0) ? "\r\n" : (i % 3 == 1) ? "\r" : "\n";
+    }
+    const Strings expected = Lines(data);
+    ASSERT_EQ(expected.size(), 300u);
+    for (std::size_t piece : {1u, 2u, 3u, 5u, 16u, 17u, 64u, 4096u}) {
+        for (std::size_t block : {2u, 3u, 16u, 100u}) {
+            EXPECT_EQ(Lines(data, {piece}, block), expected) << piece << " / " << block;
+            EXPECT_EQ(Count(data, {piece}, block), 300u) << piece << " / " << block;
+        }
+    }
+}
+
+TEST(LineReader, GrowsForALineLongerThanTheBlock) {
+    const std::string longLine(100000, 'L');
+    EXPECT_EQ(Lines("a\r\n" + longLine + "\r\nb", {}, 16), (Strings{"a", longLine, "b"}));
+    EXPECT_EQ(Lines(longLine, {7, 1000}, 16), Strings{longLine});
+}
+
+TEST(CountLines, CountsLineEndsInLongRangesExactly) {
+    // Long enough to run through the vector loop and its 255-round lanes.
+    std::string data;
+    std::uint64_t expected = 0;
+    for (int i = 0; i < 20000; ++i) {
+        switch (i % 4) {
+            case 0: data += "\r\n"; break;
+            case 1: data += "\n"; break;
+            case 2: data += "ab\r"; break;
+            default: data += "xyz"; continue;
+        }
+        ++expected;
+    }
+    data += "tail";
+    ++expected;
+    EXPECT_EQ(CountLines(data.data(), data.data() + data.size()), expected);
+}
+
+TEST(CountFileLines, ReportsTheFileAndTheReason) {
+    test::TempDir dir;
+    test::WriteFile(dir / "log.txt", "a\r\nb\nc");
+    EXPECT_EQ(CountFileLines(dir / "log.txt"), 3u);
+
+    try {
+        (void)CountFileLines(dir / "missing.log");
+        FAIL() << "no error";
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open the log \"" + (dir / "missing.log").string() +
+                                             "\": No such file or directory");
+    }
+    try {
+        (void)CountFileLines(dir.path());
+        FAIL() << "no error";
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot open the log \"" + dir.path().string() + "\": Is a directory");
+    }
+    try {
+        (void)CountFileLines("");
+        FAIL() << "no error";
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(std::string(e.what()), "No log file was given.");
+    }
+}
+
+}  // namespace
+}  // namespace tsry

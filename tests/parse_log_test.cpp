@@ -1,0 +1,229 @@
+#include "conversion/parse_log.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "conversion/conversion_error.h"
+#include "tests/test_support.h"
+
+namespace tsry {
+namespace {
+
+using test::CrLf;
+using test::ReadFile;
+using test::WriteFile;
+using Strings = std::vector<std::string>;
+
+class ParseLogTest : public ::testing::Test {
+protected:
+    // Runs in the temporary directory, as a user would run in a server's folder.
+    void SetUp() override {
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_.path());
+    }
+    void TearDown() override { std::filesystem::current_path(previous_); }
+
+    std::string Convert(const std::string& log, std::optional<std::uint64_t> count = {}) {
+        WriteFile(dir_ / "server.log", log);
+        ParseLog(dir_ / "server.log", count, progress_, status_);
+        return ReadFile(dir_ / "tsry.nss");
+    }
+
+    // The message of the conversion's error.
+    std::string Failure(const std::filesystem::path& log, const std::filesystem::path& output =
+                                                              kDefaultScriptName) {
+        try {
+            ParseLog(log, std::nullopt, progress_, status_, output);
+        } catch (const ConversionError& e) {
+            return e.what();
+        }
+        return "no error";
+    }
+
+    test::TempDir dir_;
+    test::RecordingProgress progress_;
+    test::RecordingStatus status_;
+
+private:
+    std::filesystem::path previous_;
+};
+
+std::string Script(const Strings& statements) {
+    return test::ScriptOpening() + CrLf(statements) + test::ScriptClosing();
+}
+
+const Strings kExampleLog = {
+    "[t] <TS_RY>INT#gold#150#0#0#x#",
+    "[t] <TS_RY>STR#title#Sir#0#0#x#",
+    "[t] <TS_RY>INT#gold#200#1#2#y#",
+    "[t] <TS_RY>LOC#home#area01*10.0*20.5*0.0*90.0*#0#0#z#",
+};
+const Strings kExampleStatements = {
+    "    SetTSRYInt(\"gold\", 200, 1, 2, y);",
+    "    SetTSRYString(\"title\", \"Sir\", 0, 0, x);",
+    "    oTYArea=GetObjectByTag(\"area01\");",
+    "    vTYVector=Vector(10.0, 20.5, 0.0);",
+    "    lTYLoc=Location(oTYArea, vTYVector, 90.0);",
+    "    SetTSRYLocationC(\"home\", lTYLoc, 0, 0, z);",
+};
+
+std::string Join(const Strings& lines, std::string_view end, bool last = true) {
+    std::string text;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        text += lines[i];
+        if (last || i + 1 != lines.size()) text += end;
+    }
+    return text;
+}
+
+TEST_F(ParseLogTest, ConvertsTheSampleLogToTheExpectedScript) {
+    const std::filesystem::path examples = TSRY_EXAMPLES_DIR;
+    ParseLog(examples / "sample.log", std::nullopt, progress_, status_);
+    EXPECT_EQ(ReadFile("tsry.nss"), ReadFile(examples / "sample.expected.nss"));
+    EXPECT_EQ(status_.texts, Strings{"Parsing complete, tsry.nss created."});
+}
+
+TEST_F(ParseLogTest, ReadsCrLfAndCrAndLfLogsAlike) {
+    for (const char* end : {"\r\n", "\r", "\n"}) {
+        EXPECT_EQ(Convert(Join(kExampleLog, end)), Script(kExampleStatements)) << end;
+        EXPECT_EQ(Convert(Join(kExampleLog, end, false)), Script(kExampleStatements)) << end;
+    }
+}
+
+TEST_F(ParseLogTest, WritesOnlyTheBlocksForALogWithoutRecords) {
+    EXPECT_EQ(Convert(""), Script({}));
+    EXPECT_EQ(Convert("[t] server started\r\n[t] <ts_ry>INT#a#1#0#0#0#\r\n"), Script({}));
+    EXPECT_EQ(status_.texts.back(), "Parsing complete, tsry.nss created.");
+}
+
+TEST_F(ParseLogTest, GivesTheSameBytesOnEveryRun) {
+    const std::string first = Convert(Join(kExampleLog, "\r\n"));
+    EXPECT_EQ(Convert(Join(kExampleLog, "\r\n")), first);
+}
+
+TEST_F(ParseLogTest, DrivesTheProgressBarInOrder) {
+    // 6 lines, 3 records: range 0..2*count, L steps after reading, L + n at the end.
+    Convert("a\r\nx<TS_RY>INT#a#1#0#0#0#\r\nb\r\nx<TS_RY>INT#b#1#0#0#0#\r\n"
+            "x<TS_RY>INT#a#2#0#0#0#\r\nx<TS_RY>FLT#c#1#0#0#0#",
+            6);
+    ASSERT_GE(progress_.calls.size(), 5u);
+    EXPECT_EQ(Strings(progress_.calls.begin(), progress_.calls.begin() + 4),
+              (Strings{"min 0", "max 12", "value 0", "show"}));
+    EXPECT_EQ(progress_.calls.back(), "hide");
+    EXPECT_EQ(progress_.values.back(), 9);
+    EXPECT_NE(std::find(progress_.values.begin(), progress_.values.end(), 6.0),
+              progress_.values.end());
+}
+
+TEST_F(ParseLogTest, StartsWithAnEmptyRangeWhenNeverCounted) {
+    Convert("a\r\n");
+    EXPECT_EQ(progress_.calls[1], "max 0");
+}
+
+TEST_F(ParseLogTest, ConvertsLogsFarPastSixteenBitCounts) {
+    // More than 32767 lines plus records, and more than 50000 records.
+    std::string log;
+    for (int i = 0; i < 60000; ++i) log += "x<TS_RY>INT#v" + std::to_string(i) + "#1#0#0#0#\r\n";
+    const std::string script = Convert(log);
+    EXPECT_EQ(std::count(script.begin(), script.end(), '\n'), 60000 + 15);
+    EXPECT_EQ(progress_.values.back(), 120000);
+}
+
+TEST_F(ParseLogTest, ConvertsAnAbsurdlyLongLine) {
+    const std::string value(3'000'000, 'v');
+    EXPECT_EQ(Convert(std::string(100000, '-') + "<TS_RY>STR#big#" + value + "#0#0#0#" +
+                      std::string(100000, '-')),
+              Script({"    SetTSRYString(\"big\", \"" + value + "\", 0, 0, 0);"}));
+}
+
+TEST_F(ParseLogTest, NamesTheOutputFileInTheStatus) {
+    WriteFile("server.log", "x<TS_RY>INT#a#1#0#0#0#");
+    ParseLog("server.log", std::nullopt, progress_, status_, dir_ / "restore.nss");
+    EXPECT_EQ(status_.texts, Strings{"Parsing complete, restore.nss created."});
+    EXPECT_EQ(ReadFile("restore.nss"), Script({"    SetTSRYInt(\"a\", 1, 0, 0, 0);"}));
+}
+
+TEST_F(ParseLogTest, ConvertsALogThatIsItselfNamedTsryNss) {
+    WriteFile("tsry.nss", Join(kExampleLog, "\r\n"));
+    ParseLog("tsry.nss", std::nullopt, progress_, status_);
+    EXPECT_EQ(ReadFile("tsry.nss"), Script(kExampleStatements));
+    EXPECT_EQ(dir_.Entries(), Strings{"tsry.nss"});
+}
+
+// Every failure leaves an earlier script exactly as it was and no temporary file.
+class ParseLogFailure : public ParseLogTest {
+protected:
+    void SetUp() override {
+        ParseLogTest::SetUp();
+        WriteFile("tsry.nss", kOldScript);
+    }
+    void ExpectNothingChanged() {
+        EXPECT_EQ(ReadFile("tsry.nss"), kOldScript);
+        for (const auto& name : dir_.Entries()) {
+            EXPECT_EQ(name.find(".tmp."), std::string::npos) << "left behind: " << name;
+        }
+        EXPECT_TRUE(status_.texts.empty());
+    }
+    static constexpr std::string_view kOldScript = "the previous good script\r\n";
+};
+
+TEST_F(ParseLogFailure, MissingLog) {
+    EXPECT_EQ(Failure("nowhere.log"),
+              "Cannot open the log \"nowhere.log\": No such file or directory");
+    ExpectNothingChanged();
+}
+
+TEST_F(ParseLogFailure, LogIsADirectory) {
+    std::filesystem::create_directory("logs");
+    EXPECT_EQ(Failure("logs"), "Cannot open the log \"logs\": Is a directory");
+    ExpectNothingChanged();
+}
+
+TEST_F(ParseLogFailure, NoLogGiven) {
+    EXPECT_EQ(Failure(""), "No log file was given.");
+    ExpectNothingChanged();
+}
+
+TEST_F(ParseLogFailure, MalformedRecordLine) {
+    WriteFile("server.log", "a\r\nb\nx<TS_RY>INT#gold#1#0#0#0#\rx<TS_RY>STR#t#\r\n");
+    EXPECT_EQ(Failure("server.log"),
+              "line 4: the record after <TS_RY> is cut short: only 2 of its 6 fields (Kind, "
+              "Name) end with \"#\"; missing: Value, Extra1, Extra2, Extra3. A record line must "
+              "read Kind#Name#Value#Extra1#Extra2#Extra3# after the tag.");
+    ExpectNothingChanged();
+}
+
+TEST_F(ParseLogFailure, MalformedLocationAfterTheWholeExtraction) {
+    // The message names the line that gave the location its value.
+    WriteFile("server.log", "x<TS_RY>LOC#home#a*1*2*3*4*#0#0#0#\r\nx<TS_RY>LOC#home#a*1*2*#0#0#0#\r\n");
+    EXPECT_EQ(Failure("server.log"),
+              "line 2: the location of variable \"home\" is cut short: only 3 of its 5 parts "
+              "(AreaTag, PosX, PosY) end with \"*\"; missing: PosZ, Facing. A location must read "
+              "AreaTag*PosX*PosY*PosZ*Facing*.");
+    ExpectNothingChanged();
+    // Locations are only split once every line has been read, so a cut-short
+    // record line after a bad location is what gets reported.
+    WriteFile("server.log", "x<TS_RY>LOC#home#a*1*2#0#0#0#\r\nx<TS_RY>INT#\r\n");
+    EXPECT_EQ(Failure("server.log").substr(0, 8), "line 2: ");
+    ExpectNothingChanged();
+}
+
+TEST_F(ParseLogFailure, OutputIsADirectory) {
+    WriteFile("server.log", "x<TS_RY>INT#gold#1#0#0#0#\r\n");
+    std::filesystem::create_directory("out.nss");
+    EXPECT_EQ(Failure("server.log", "out.nss"),
+              "Cannot replace the script \"out.nss\": Is a directory");
+    ExpectNothingChanged();
+}
+
+TEST_F(ParseLogFailure, OutputDirectoryMissing) {
+    WriteFile("server.log", "x<TS_RY>INT#gold#1#0#0#0#\r\n");
+    EXPECT_EQ(Failure("server.log", "no/such/dir/tsry.nss"),
+              "Cannot create the script \"no/such/dir/tsry.nss\": No such file or directory");
+    ExpectNothingChanged();
+}
+
+}  // namespace
+}  // namespace tsry

@@ -1,0 +1,94 @@
+#include "tests/test_support.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace tsry::test {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tsry-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempDir::Entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void WriteFile(const std::filesystem::path& path, std::string_view bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!file) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw std::runtime_error("cannot read " + path.string());
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+ChunkedSource::ChunkedSource(std::string data, std::vector<std::size_t> pieces)
+    : data_(std::move(data)), pieces_(std::move(pieces)) {
+    if (pieces_.empty()) pieces_.push_back(data_.size() + 1);
+}
+
+std::size_t ChunkedSource::Read(char* buffer, std::size_t size) {
+    std::size_t n = std::min({size, data_.size() - offset_, std::max<std::size_t>(pieces_[next_], 1)});
+    next_ = (next_ + 1) % pieces_.size();
+    std::copy_n(data_.data() + offset_, n, buffer);
+    offset_ += n;
+    return n;
+}
+
+std::string RecordingProgress::Number(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
+std::string ScriptOpening() {
+    return CrLf({
+        "/* Persistent World Tessary System",
+        "   DESC: Contains the function that brings in the persistent data from another module.",
+        "   ORIGINAL CREATOR, v1.8: vesper_ashgrove",
+        "   v2.0 CHANGES: KestrelMoor",
+        "*/",
+        "#include \"tsry_functions\"",
+        " ",
+        "void main()",
+        "{",
+        "    object oTYArea;",
+        "    vector vTYVector;",
+        "    location lTYLoc;",
+        " ",
+    });
+}
+
+std::string ScriptClosing() { return CrLf({" ", "}"}); }
+
+std::string CrLf(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+}  // namespace tsry::test

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "conversion/line_reader.h"
+#include "conversion/parse_log.h"
+
+namespace tsry::test {
+
+// A fresh directory, removed with everything in it at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
+    [[nodiscard]] std::filesystem::path operator/(std::string_view name) const {
+        return path_ / name;
+    }
+    // Names of the entries in the directory, sorted.
+    [[nodiscard]] std::vector<std::string> Entries() const;
+
+private:
+    std::filesystem::path path_;
+};
+
+void WriteFile(const std::filesystem::path& path, std::string_view bytes);
+[[nodiscard]] std::string ReadFile(const std::filesystem::path& path);
+
+// Serves a string in pieces of the given sizes, in turn, so that tests can put
+// read boundaries anywhere.
+class ChunkedSource final : public ByteSource {
+public:
+    ChunkedSource(std::string data, std::vector<std::size_t> pieces);
+    std::size_t Read(char* buffer, std::size_t size) override;
+
+private:
+    std::string data_;
+    std::vector<std::size_t> pieces_;
+    std::size_t offset_ = 0;
+    std::size_t next_ = 0;
+};
+
+// Records every progress call, for checking the order and the sums.
+class RecordingProgress final : public ProgressSink {
+public:
+    void SetMinimum(double value) override { calls.push_back("min " + Number(value)); }
+    void SetMaximum(double value) override { calls.push_back("max " + Number(value)); }
+    void SetValue(double value) override {
+        calls.push_back("value " + Number(value));
+        values.push_back(value);
+    }
+    void Show() override { calls.emplace_back("show"); }
+    void Hide() override { calls.emplace_back("hide"); }
+
+    std::vector<std::string> calls;
+    std::vector<double> values;
+
+private:
+    static std::string Number(double value);
+};
+
+class RecordingStatus final : public StatusText {
+public:
+    void SetText(std::string_view value) override { texts.emplace_back(value); }
+    std::vector<std::string> texts;
+};
+
+// The 13 opening lines and the 2 closing lines of every script.
+[[nodiscard]] std::string ScriptOpening();
+[[nodiscard]] std::string ScriptClosing();
+
+// Lines joined with CR LF after each.
+[[nodiscard]] std::string CrLf(const std::vector<std::string>& lines);
+
+}  // namespace tsry::test
