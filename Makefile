@@ -37,8 +37,7 @@ bench: build
 
 # The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps
-	cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTSRY_SANITIZE=ON \
-	    -DTSRY_BUILD_BENCH=OFF
+	cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTSRY_SANITIZE=ON
 	cmake --build build-sanitize -j $(JOBS)
 	ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
 
@@ -46,7 +45,7 @@ sanitize: deps
 FUZZ_SECONDS ?= 20
 fuzz: deps
 	CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DTSRY_BUILD_FUZZ=ON -DTSRY_BUILD_WINDOW=OFF -DTSRY_BUILD_BENCH=OFF
+	    -DTSRY_BUILD_FUZZ=ON -DTSRY_BUILD_WINDOW=OFF
 	cmake --build build-fuzz -j $(JOBS)
 	./fuzz/run build-fuzz/bin $(FUZZ_SECONDS)
 

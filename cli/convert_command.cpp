@@ -21,7 +21,7 @@ constexpr const char* kProgramName = "tsry-convert";
 // A progress bar on a terminal line, redrawn only when the shown percentage
 // changes.
 class TerminalProgress final : public ProgressSink {
-public:
+  public:
     explicit TerminalProgress(std::ostream& err) : err_(err) {}
 
     void SetMinimum(double value) override { minimum_ = value; }
@@ -41,7 +41,7 @@ public:
         err_ << '\r' << std::string(kWidth + 8, ' ') << '\r' << std::flush;
     }
 
-private:
+  private:
     static constexpr int kWidth = 40;
 
     void Draw() {
@@ -68,11 +68,11 @@ private:
 };
 
 class PrintedStatus final : public StatusText {
-public:
+  public:
     void SetText(std::string_view text) override { text_ = text; }
     [[nodiscard]] const std::string& text() const noexcept { return text_; }
 
-private:
+  private:
     std::string text_;
 };
 
@@ -80,9 +80,10 @@ private:
 
 int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                       bool errIsTerminal) {
-    CLI::App app("Converts a persistence log into tsry.nss, the script that restores every "
-                 "variable it holds.",
-                 kProgramName);
+    CLI::App app(
+        "Converts a persistence log into tsry.nss, the script that restores every "
+        "variable it holds.",
+        kProgramName);
     std::string log;
     std::string output(kDefaultScriptName);
     bool count = false;

@@ -11,7 +11,7 @@ namespace tsry {
 // whole story for the user: what went wrong, and where (a path, a line number,
 // the system's reason).
 class ConversionError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -77,7 +77,8 @@ const char* LineEnd(const char* p, const char* end) noexcept {
     const auto size = static_cast<std::size_t>(end - p);
     const auto* lf = static_cast<const char*>(std::memchr(p, '\n', size));
     const char* limit = lf != nullptr ? lf : end;
-    const auto* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(limit - p)));
+    const auto* cr =
+        static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(limit - p)));
     return cr != nullptr ? cr : limit;
 }
 

@@ -34,7 +34,7 @@ namespace tsry {
 
 // Where a LineReader gets its bytes from.
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
     // Copies up to `size` bytes into `buffer` and returns how many; 0 only at
     // the end of the input. Throws ConversionError when the input cannot be read.
@@ -44,7 +44,7 @@ public:
 // A file opened for reading. Opening a missing file, a directory or an empty
 // path throws ConversionError with the path and the reason.
 class FileSource final : public ByteSource {
-public:
+  public:
     explicit FileSource(const std::filesystem::path& path);
     ~FileSource() override;
     FileSource(const FileSource&) = delete;
@@ -52,7 +52,7 @@ public:
 
     std::size_t Read(char* buffer, std::size_t size) override;
 
-private:
+  private:
     std::filesystem::path path_;
     int fd_ = -1;
 };
@@ -61,7 +61,7 @@ private:
 // that callers can scan a block without caring where one read ended. A line
 // longer than a block makes the buffer grow to hold it.
 class LineReader {
-public:
+  public:
     static constexpr std::size_t kDefaultBlockSize = std::size_t{256} * 1024;
 
     explicit LineReader(ByteSource& source, std::size_t blockSize = kDefaultBlockSize);
@@ -92,7 +92,7 @@ public:
         }
     }
 
-private:
+  private:
     void Refill();
 
     ByteSource& source_;

@@ -30,8 +30,7 @@ const char* FindTag(const char* p, const char* end) noexcept {
 }
 
 // Extracts the records of one block of whole lines; returns how many lines it held.
-std::uint64_t ExtractBlock(std::string_view block, std::uint64_t linesBefore,
-                           RecordTable& table) {
+std::uint64_t ExtractBlock(std::string_view block, std::uint64_t linesBefore, RecordTable& table) {
     const char* cursor = block.data();
     const char* const end = cursor + block.size();
     std::uint64_t lines = linesBefore;
@@ -54,25 +53,14 @@ std::string CompletionText(const std::filesystem::path& outputPath) {
     return "Parsing complete, " + outputPath.filename().string() + " created.";
 }
 
-void ParseLog(const std::filesystem::path& logPath, std::optional<std::uint64_t> lineCount,
-              ProgressSink& progress, StatusText& status,
-              const std::filesystem::path& outputPath) {
+std::uint64_t ConvertLog(LineReader& log, ByteSink& script, ProgressSink& progress) {
     RecordTable table;
-    FileSource log(logPath);
-    ReplacementFile output(outputPath);
-
-    progress.SetMinimum(0);
-    progress.SetMaximum(2.0 * static_cast<double>(lineCount.value_or(0)));
-    std::uint64_t steps = 0;
-    progress.SetValue(0);
-    progress.Show();
-
-    ScriptWriter writer(output);
+    ScriptWriter writer(script);
     writer.WriteOpening();
 
-    LineReader reader(log);
+    std::uint64_t steps = 0;
     std::string_view block;
-    while (reader.NextBlock(block)) {
+    while (log.NextBlock(block)) {
         steps += ExtractBlock(block, steps, table);
         progress.SetValue(static_cast<double>(steps));
     }
@@ -86,6 +74,22 @@ void ParseLog(const std::filesystem::path& logPath, std::optional<std::uint64_t>
 
     writer.WriteClosing();
     writer.Flush();
+    return steps;
+}
+
+void ParseLog(const std::filesystem::path& logPath, std::optional<std::uint64_t> lineCount,
+              ProgressSink& progress, StatusText& status, const std::filesystem::path& outputPath) {
+    // The log first: a log that cannot be opened leaves the script untouched.
+    FileSource log(logPath);
+    ReplacementFile output(outputPath);
+
+    progress.SetMinimum(0);
+    progress.SetMaximum(2.0 * static_cast<double>(lineCount.value_or(0)));
+    progress.SetValue(0);
+    progress.Show();
+
+    LineReader reader(log);
+    ConvertLog(reader, output, progress);
     output.Commit();
 
     status.SetText(CompletionText(outputPath));

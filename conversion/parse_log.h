@@ -5,6 +5,9 @@
 #include <optional>
 #include <string_view>
 
+#include "conversion/line_reader.h"
+#include "conversion/script_writer.h"
+
 // The conversion run: a log in, the restore script out.
 
 namespace tsry {
@@ -12,7 +15,7 @@ namespace tsry {
 // The progress bar a run drives. Values are whole numbers of steps: one per
 // log line read, then one per record written.
 class ProgressSink {
-public:
+  public:
     virtual ~ProgressSink() = default;
     virtual void SetMinimum(double value) = 0;
     virtual void SetMaximum(double value) = 0;
@@ -23,14 +26,14 @@ public:
 
 // The one-line status text a run sets when it succeeds.
 class StatusText {
-public:
+  public:
     virtual ~StatusText() = default;
     virtual void SetText(std::string_view text) = 0;
 };
 
 // A ProgressSink and StatusText that ignore everything.
 class NoProgress final : public ProgressSink {
-public:
+  public:
     void SetMinimum(double) override {}
     void SetMaximum(double) override {}
     void SetValue(double) override {}
@@ -38,7 +41,7 @@ public:
     void Hide() override {}
 };
 class NoStatus final : public StatusText {
-public:
+  public:
     void SetText(std::string_view) override {}
 };
 
@@ -53,6 +56,13 @@ inline constexpr std::string_view kDefaultScriptName = "tsry.nss";
 void ParseLog(const std::filesystem::path& logPath, std::optional<std::uint64_t> lineCount,
               ProgressSink& progress, StatusText& status,
               const std::filesystem::path& outputPath = kDefaultScriptName);
+
+// The conversion itself, from any source of lines to any sink: the whole
+// script, flushed to `script`, with the progress value raised as lines are
+// read and records written. Returns the number of steps taken (lines read plus
+// records visited). ParseLog is this between opening the files and replacing
+// the script.
+std::uint64_t ConvertLog(LineReader& log, ByteSink& script, ProgressSink& progress);
 
 // The status text of a successful run that wrote `outputPath`.
 [[nodiscard]] std::string CompletionText(const std::filesystem::path& outputPath);

@@ -33,7 +33,7 @@ struct LogRecord {
 // record of a Name keeps the slot of the first and replaces its Kind, Value and
 // extras. Finding a Name costs a hash look-up, not a scan.
 class RecordTable {
-public:
+  public:
     RecordTable();
 
     [[nodiscard]] std::size_t size() const noexcept { return slots_.size(); }
@@ -50,7 +50,7 @@ public:
     // same Name (exact comparison).
     void Store(const LogRecord& record, std::uint64_t line);
 
-private:
+  private:
     struct Slot {
         std::string name;
         // Kind, Value, Extra1, Extra2 and Extra3, one after the other.

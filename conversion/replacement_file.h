@@ -13,7 +13,7 @@ namespace tsry {
 // is not reached or fails, the temporary file is removed and the target keeps
 // its exact content.
 class ReplacementFile final : public ByteSink {
-public:
+  public:
     explicit ReplacementFile(std::filesystem::path target);
     ~ReplacementFile() override;
     ReplacementFile(const ReplacementFile&) = delete;
@@ -24,7 +24,7 @@ public:
 
     [[nodiscard]] const std::filesystem::path& temporaryPath() const noexcept { return temp_; }
 
-private:
+  private:
     void Discard() noexcept;
 
     std::filesystem::path target_;

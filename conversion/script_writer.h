@@ -14,14 +14,14 @@ namespace tsry {
 
 // Where the script's bytes go.
 class ByteSink {
-public:
+  public:
     virtual ~ByteSink() = default;
     // Writes all of `bytes` or throws ConversionError.
     virtual void Write(std::string_view bytes) = 0;
 };
 
 class ScriptWriter {
-public:
+  public:
     explicit ScriptWriter(ByteSink& sink);
 
     void WriteOpening();
@@ -37,7 +37,7 @@ public:
     // Hands everything written so far to the sink.
     void Flush();
 
-private:
+  private:
     void FlushIfFull();
 
     ByteSink& sink_;

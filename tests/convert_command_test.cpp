@@ -21,7 +21,7 @@ struct Outcome {
 };
 
 class ConvertCommand : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_.path());
@@ -35,14 +35,14 @@ protected:
         for (const auto& arg : args) argv.push_back(arg.c_str());
         std::ostringstream out;
         std::ostringstream err;
-        const int status = RunConvertCommand(static_cast<int>(argv.size()), argv.data(), out, err,
-                                             terminal);
+        const int status =
+            RunConvertCommand(static_cast<int>(argv.size()), argv.data(), out, err, terminal);
         return {status, out.str(), err.str()};
     }
 
     test::TempDir dir_;
 
-private:
+  private:
     std::filesystem::path previous_;
 };
 

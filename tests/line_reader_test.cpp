@@ -102,10 +102,18 @@ TEST(CountLines, CountsLineEndsInLongRangesExactly) {
     std::uint64_t expected = 0;
     for (int i = 0; i < 20000; ++i) {
         switch (i % 4) {
-            case 0: data += "\r\n"; break;
-            case 1: data += "\n"; break;
-            case 2: data += "ab\r"; break;
-            default: data += "xyz"; continue;
+            case 0:
+                data += "\r\n";
+                break;
+            case 1:
+                data += "\n";
+                break;
+            case 2:
+                data += "ab\r";
+                break;
+            default:
+                data += "xyz";
+                continue;
         }
         ++expected;
     }

@@ -1,1 +1,208 @@
+// The engine against a plain model of the conversion, written for clarity
+// alone: a byte-at-a-time line splitter, a linear-scan table and string
+// concatenation, on many generated logs.
+#include <gtest/gtest.h>
 
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/log_generator.h"
+#include "conversion/conversion_error.h"
+#include "conversion/parse_log.h"
+#include "tests/test_support.h"
+
+namespace tsry {
+namespace {
+
+struct ModelResult {
+    std::string script;
+    std::uint64_t failedLine = 0;  // 0 when the conversion succeeds
+};
+
+std::vector<std::string> ModelLines(const std::string& log) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        const char c = log[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(line);
+            line.clear();
+            if (c == '\r' && i + 1 < log.size() && log[i + 1] == '\n') ++i;
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+std::string Quoted(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+ModelResult Model(const std::string& log) {
+    struct Row {
+        std::vector<std::string> f;  // Kind, Name, Value, Extra1, Extra2, Extra3
+        std::uint64_t line;
+    };
+    std::vector<Row> rows;
+    const std::vector<std::string> lines = ModelLines(log);
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        const std::string& line = lines[n];
+        std::size_t pos = line.find("<TS_RY>");
+        if (pos == std::string::npos) continue;
+        pos += 7;
+        std::vector<std::string> f;
+        for (int k = 0; k < 6; ++k) {
+            const std::size_t end = line.find('#', pos);
+            if (end == std::string::npos) return {"", n + 1};
+            f.push_back(line.substr(pos, end - pos));
+            pos = end + 1;
+        }
+        bool merged = false;
+        for (Row& row : rows) {
+            if (row.f[1] == f[1]) {
+                row = {f, n + 1};
+                merged = true;
+                break;
+            }
+        }
+        if (!merged) rows.push_back({f, n + 1});
+    }
+    std::string s = test::ScriptOpening();
+    for (const Row& row : rows) {
+        const auto& f = row.f;
+        const std::string tail = ", " + f[3] + ", " + f[4] + ", " + f[5] + ");\r\n";
+        if (f[0] == "INT") {
+            s += "    SetTSRYInt(\"" + Quoted(f[1]) + "\", " + f[2] + tail;
+        } else if (f[0] == "STR") {
+            s += "    SetTSRYString(\"" + Quoted(f[1]) + "\", \"" + Quoted(f[2]) + "\"" + tail;
+        } else if (f[0] == "FLT") {
+            s += "    SetTSRYFloat(\"" + Quoted(f[1]) + "\", " + f[2] + tail;
+        } else if (f[0] == "LOC") {
+            std::vector<std::string> p;
+            std::size_t pos = 0;
+            for (int k = 0; k < 5; ++k) {
+                const std::size_t end = f[2].find('*', pos);
+                if (end == std::string::npos) return {"", row.line};
+                p.push_back(f[2].substr(pos, end - pos));
+                pos = end + 1;
+            }
+            s += "    oTYArea=GetObjectByTag(\"" + Quoted(p[0]) + "\");\r\n";
+            s += "    vTYVector=Vector(" + p[1] + ", " + p[2] + ", " + p[3] + ");\r\n";
+            s += "    lTYLoc=Location(oTYArea, vTYVector, " + p[4] + ");\r\n";
+            s += "    SetTSRYLocationC(\"" + Quoted(f[1]) + "\", lTYLoc" + tail;
+        }
+    }
+    return {s + test::ScriptClosing(), 0};
+}
+
+class StringSink final : public ByteSink {
+  public:
+    void Write(std::string_view bytes) override { text.append(bytes); }
+    std::string text;
+};
+
+ModelResult Engine(const std::string& log, std::vector<std::size_t> pieces, std::size_t block,
+                   std::uint64_t& steps) {
+    test::ChunkedSource source(log, std::move(pieces));
+    LineReader reader(source, block);
+    StringSink sink;
+    NoProgress progress;
+    try {
+        steps = ConvertLog(reader, sink, progress);
+    } catch (const ConversionError& e) {
+        const std::string message = e.what();
+        EXPECT_EQ(message.rfind("line ", 0), 0u) << message;
+        return {"", std::stoull(message.substr(5))};
+    }
+    return {sink.text, 0};
+}
+
+void ExpectSameAsModel(const std::string& log, const std::string& what) {
+    const ModelResult expected = Model(log);
+    const std::uint64_t lines = ModelLines(log).size();
+    const std::vector<std::vector<std::size_t>> readings = {
+        {}, {1}, {7, 1, 300}, {4096}, {65536, 13}};
+    for (const auto& pieces : readings) {
+        for (std::size_t block :
+             {std::size_t{64}, std::size_t{4096}, LineReader::kDefaultBlockSize}) {
+            std::uint64_t steps = 0;
+            const ModelResult actual = Engine(log, pieces, block, steps);
+            ASSERT_EQ(actual.failedLine, expected.failedLine) << what;
+            ASSERT_TRUE(actual.script == expected.script) << what << ", block " << block;
+            if (expected.failedLine == 0) {
+                const auto records = static_cast<std::uint64_t>(
+                    std::count(expected.script.begin(), expected.script.end(), '\n'));
+                ASSERT_GE(steps, lines) << what;
+                ASSERT_LE(steps - lines, records) << what;
+            }
+        }
+    }
+    test::ChunkedSource source(log, {});
+    LineReader reader(source);
+    EXPECT_EQ(reader.CountRemainingLines(), lines) << what;
+}
+
+TEST(EngineMatchesModel, OnGeneratedLogsOfEveryLineEnd) {
+    for (const char* end : {"\r\n", "\n", "\r"}) {
+        for (std::uint64_t seed = 1; seed <= 8; ++seed) {
+            bench::LogShape shape;
+            shape.bytes = 60000 + seed * 7000;
+            shape.names = seed * 40;
+            shape.taggedShare = 0.05 * static_cast<double>(seed);
+            shape.lineEnd = end;
+            shape.seed = seed;
+            shape.tricky = seed % 2 == 0;
+            std::ostringstream out;
+            bench::GenerateLog(shape, out);
+            ExpectSameAsModel(out.str(), "seed " + std::to_string(seed) + " end " +
+                                             std::to_string(shape.lineEnd.size()));
+        }
+    }
+}
+
+TEST(EngineMatchesModel, OnRandomBytesWithTagsAndSeparators) {
+    // Mostly noise built from the characters that matter, so that records,
+    // broken records and broken locations all turn up.
+    std::uint64_t state = 12345;
+    auto next = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return state >> 33;
+    };
+    static constexpr std::string_view kPieces[] = {"<TS_RY>",
+                                                   "#",
+                                                   "#",
+                                                   "*",
+                                                   "\r",
+                                                   "\n",
+                                                   "\r\n",
+                                                   "INT",
+                                                   "STR",
+                                                   "LOC",
+                                                   "FLT",
+                                                   "a",
+                                                   "b",
+                                                   "\"",
+                                                   "\\",
+                                                   "<TS_R",
+                                                   std::string_view("\0", 1)};
+    for (int round = 0; round < 300; ++round) {
+        std::string log;
+        const auto length = next() % 200;
+        for (std::uint64_t i = 0; i < length; ++i) {
+            log += kPieces[next() % std::size(kPieces)];
+        }
+        ExpectSameAsModel(log, "round " + std::to_string(round));
+    }
+}
+
+}  // namespace
+}  // namespace tsry

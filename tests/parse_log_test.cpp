@@ -17,7 +17,7 @@ using test::WriteFile;
 using Strings = std::vector<std::string>;
 
 class ParseLogTest : public ::testing::Test {
-protected:
+  protected:
     // Runs in the temporary directory, as a user would run in a server's folder.
     void SetUp() override {
         previous_ = std::filesystem::current_path();
@@ -32,8 +32,8 @@ protected:
     }
 
     // The message of the conversion's error.
-    std::string Failure(const std::filesystem::path& log, const std::filesystem::path& output =
-                                                              kDefaultScriptName) {
+    std::string Failure(const std::filesystem::path& log,
+                        const std::filesystem::path& output = kDefaultScriptName) {
         try {
             ParseLog(log, std::nullopt, progress_, status_, output);
         } catch (const ConversionError& e) {
@@ -46,7 +46,7 @@ protected:
     test::RecordingProgress progress_;
     test::RecordingStatus status_;
 
-private:
+  private:
     std::filesystem::path previous_;
 };
 
@@ -105,9 +105,10 @@ TEST_F(ParseLogTest, GivesTheSameBytesOnEveryRun) {
 
 TEST_F(ParseLogTest, DrivesTheProgressBarInOrder) {
     // 6 lines, 3 records: range 0..2*count, L steps after reading, L + n at the end.
-    Convert("a\r\nx<TS_RY>INT#a#1#0#0#0#\r\nb\r\nx<TS_RY>INT#b#1#0#0#0#\r\n"
-            "x<TS_RY>INT#a#2#0#0#0#\r\nx<TS_RY>FLT#c#1#0#0#0#",
-            6);
+    Convert(
+        "a\r\nx<TS_RY>INT#a#1#0#0#0#\r\nb\r\nx<TS_RY>INT#b#1#0#0#0#\r\n"
+        "x<TS_RY>INT#a#2#0#0#0#\r\nx<TS_RY>FLT#c#1#0#0#0#",
+        6);
     ASSERT_GE(progress_.calls.size(), 5u);
     EXPECT_EQ(Strings(progress_.calls.begin(), progress_.calls.begin() + 4),
               (Strings{"min 0", "max 12", "value 0", "show"}));
@@ -154,7 +155,7 @@ TEST_F(ParseLogTest, ConvertsALogThatIsItselfNamedTsryNss) {
 
 // Every failure leaves an earlier script exactly as it was and no temporary file.
 class ParseLogFailure : public ParseLogTest {
-protected:
+  protected:
     void SetUp() override {
         ParseLogTest::SetUp();
         WriteFile("tsry.nss", kOldScript);
@@ -197,7 +198,8 @@ TEST_F(ParseLogFailure, MalformedRecordLine) {
 
 TEST_F(ParseLogFailure, MalformedLocationAfterTheWholeExtraction) {
     // The message names the line that gave the location its value.
-    WriteFile("server.log", "x<TS_RY>LOC#home#a*1*2*3*4*#0#0#0#\r\nx<TS_RY>LOC#home#a*1*2*#0#0#0#\r\n");
+    WriteFile("server.log",
+              "x<TS_RY>LOC#home#a*1*2*3*4*#0#0#0#\r\nx<TS_RY>LOC#home#a*1*2*#0#0#0#\r\n");
     EXPECT_EQ(Failure("server.log"),
               "line 2: the location of variable \"home\" is cut short: only 3 of its 5 parts "
               "(AreaTag, PosX, PosY) end with \"*\"; missing: PosZ, Facing. A location must read "

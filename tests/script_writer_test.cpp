@@ -13,7 +13,7 @@ namespace {
 using test::CrLf;
 
 class StringSink final : public ByteSink {
-public:
+  public:
     void Write(std::string_view bytes) override { text.append(bytes); }
     std::string text;
 };
@@ -117,7 +117,7 @@ TEST(ScriptWriter, RejectsACutShortLocationBeforeWritingItsGroup) {
 
 TEST(ScriptWriter, HandsLargeOutputToTheSinkInPieces) {
     class CountingSink final : public ByteSink {
-    public:
+      public:
         void Write(std::string_view bytes) override {
             ++writes;
             text.append(bytes);

@@ -49,7 +49,8 @@ ChunkedSource::ChunkedSource(std::string data, std::vector<std::size_t> pieces)
 }
 
 std::size_t ChunkedSource::Read(char* buffer, std::size_t size) {
-    std::size_t n = std::min({size, data_.size() - offset_, std::max<std::size_t>(pieces_[next_], 1)});
+    std::size_t n =
+        std::min({size, data_.size() - offset_, std::max<std::size_t>(pieces_[next_], 1)});
     next_ = (next_ + 1) % pieces_.size();
     std::copy_n(data_.data() + offset_, n, buffer);
     offset_ += n;

@@ -13,7 +13,7 @@ namespace tsry::test {
 
 // A fresh directory, removed with everything in it at the end of the test.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -26,7 +26,7 @@ public:
     // Names of the entries in the directory, sorted.
     [[nodiscard]] std::vector<std::string> Entries() const;
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -36,11 +36,11 @@ void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 // Serves a string in pieces of the given sizes, in turn, so that tests can put
 // read boundaries anywhere.
 class ChunkedSource final : public ByteSource {
-public:
+  public:
     ChunkedSource(std::string data, std::vector<std::size_t> pieces);
     std::size_t Read(char* buffer, std::size_t size) override;
 
-private:
+  private:
     std::string data_;
     std::vector<std::size_t> pieces_;
     std::size_t offset_ = 0;
@@ -49,7 +49,7 @@ private:
 
 // Records every progress call, for checking the order and the sums.
 class RecordingProgress final : public ProgressSink {
-public:
+  public:
     void SetMinimum(double value) override { calls.push_back("min " + Number(value)); }
     void SetMaximum(double value) override { calls.push_back("max " + Number(value)); }
     void SetValue(double value) override {
@@ -62,12 +62,12 @@ public:
     std::vector<std::string> calls;
     std::vector<double> values;
 
-private:
+  private:
     static std::string Number(double value);
 };
 
 class RecordingStatus final : public StatusText {
-public:
+  public:
     void SetText(std::string_view value) override { texts.emplace_back(value); }
     std::vector<std::string> texts;
 };

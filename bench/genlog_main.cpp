@@ -1,0 +1,39 @@
+// tsry-genlog: writes a made-up server log for benchmarks.
+#include <CLI/CLI.hpp>
+#include <fstream>
+#include <iostream>
+
+#include "bench/log_generator.h"
+
+int main(int argc, char** argv) {
+    CLI::App app("Writes a made-up server log with tagged records", "tsry-genlog");
+    tsry::bench::LogShape shape;
+    std::string size = "1M";
+    std::string eol = "crlf";
+    std::string output;
+    app.add_option("-s,--size", size, "Size of the log: 512M, 1G, ...");
+    app.add_option("-n,--names", shape.names, "Distinct variable names");
+    app.add_option("-t,--tagged", shape.taggedShare, "Share of lines that are records");
+    app.add_option("-e,--eol", eol, "Line ends: crlf, lf or cr")
+        ->check(CLI::IsMember({"crlf", "lf", "cr"}));
+    app.add_option("--seed", shape.seed, "Seed of the generator");
+    app.add_flag("--tricky", shape.tricky, "Add awkward but valid lines");
+    app.add_option("-o,--output", output, "File to write")->required();
+    CLI11_PARSE(app, argc, argv);
+
+    shape.bytes = tsry::bench::ParseSize(size);
+    if (shape.bytes == 0) {
+        std::cerr << "tsry-genlog: bad size " << size << '\n';
+        return 2;
+    }
+    shape.lineEnd = eol == "lf" ? "\n" : eol == "cr" ? "\r" : "\r\n";
+    std::ofstream out(output, std::ios::binary | std::ios::trunc);
+    const std::uint64_t lines = tsry::bench::GenerateLog(shape, out);
+    out.close();
+    if (!out) {
+        std::cerr << "tsry-genlog: cannot write " << output << '\n';
+        return 1;
+    }
+    std::cout << lines << '\n';
+    return 0;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+// Server logs made up for tests and benchmarks, the same bytes for the same
+// options: timestamped server chatter with a share of tagged records of every
+// kind over a fixed set of variable names.
+
+namespace tsry::bench {
+
+struct LogShape {
+    std::uint64_t bytes = 1 << 20;      // stop after the line that passes this size
+    std::uint64_t names = 20000;        // distinct variable names
+    double taggedShare = 0.05;          // share of lines that are records
+    std::string lineEnd = "\r\n";       // "\r\n", "\n" or "\r"
+    std::uint64_t seed = 1;
+    // Also writes the awkward cases: empty fields, quotes and backslashes,
+    // unknown kinds, tags at the start of a line, two tags, long lines, a last
+    // line without its end.
+    bool tricky = false;
+};
+
+// Writes a log of `shape` to `out`; returns the number of lines written.
+std::uint64_t GenerateLog(const LogShape& shape, std::ostream& out);
+
+// Parses "512M", "1G", "300K" or a plain number of bytes; 0 when malformed.
+std::uint64_t ParseSize(std::string_view text);
+
+}  // namespace tsry::bench

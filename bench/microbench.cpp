@@ -1,0 +1,111 @@
+// Inner pieces of the conversion, one at a time, for tuning.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "bench/log_generator.h"
+#include "conversion/line_reader.h"
+#include "conversion/record_table.h"
+#include "conversion/script_writer.h"
+
+namespace {
+
+const std::string& Log() {
+    static const std::string log = [] {
+        tsry::bench::LogShape shape;
+        shape.bytes = 64 << 20;
+        std::ostringstream out;
+        tsry::bench::GenerateLog(shape, out);
+        return out.str();
+    }();
+    return log;
+}
+
+class MemorySource final : public tsry::ByteSource {
+public:
+    explicit MemorySource(std::string_view data) : data_(data) {}
+    std::size_t Read(char* buffer, std::size_t size) override {
+        const std::size_t n = std::min(size, data_.size());
+        std::memcpy(buffer, data_.data(), n);
+        data_.remove_prefix(n);
+        return n;
+    }
+
+private:
+    std::string_view data_;
+};
+
+void BM_CountLines(benchmark::State& state) {
+    const std::string& log = Log();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(tsry::CountLines(log.data(), log.data() + log.size()));
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(log.size()));
+}
+BENCHMARK(BM_CountLines);
+
+void BM_LineReaderCount(benchmark::State& state) {
+    const std::string& log = Log();
+    for (auto _ : state) {
+        MemorySource source(log);
+        tsry::LineReader reader(source);
+        benchmark::DoNotOptimize(reader.CountRemainingLines());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(log.size()));
+}
+BENCHMARK(BM_LineReaderCount);
+
+void BM_ExtractEveryLine(benchmark::State& state) {
+    const std::string& log = Log();
+    for (auto _ : state) {
+        MemorySource source(log);
+        tsry::LineReader reader(source);
+        tsry::RecordTable table;
+        reader.ForEachLine([&](std::string_view line, std::uint64_t number) {
+            tsry::ExtractRecord(line, number, table);
+        });
+        benchmark::DoNotOptimize(table.size());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(log.size()));
+}
+BENCHMARK(BM_ExtractEveryLine);
+
+void BM_TableStore(benchmark::State& state) {
+    const auto names = static_cast<std::size_t>(state.range(0));
+    std::vector<std::string> keys;
+    for (std::size_t i = 0; i < names; ++i) keys.push_back("PW_VAR_" + std::to_string(i * 7919));
+    for (auto _ : state) {
+        tsry::RecordTable table;
+        for (int round = 0; round < 4; ++round) {
+            for (const auto& key : keys) table.Store({"INT", key, "12345", "0", "0", "x"}, 1);
+        }
+        benchmark::DoNotOptimize(table.size());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(names * 4));
+}
+BENCHMARK(BM_TableStore)->Arg(20000)->Arg(200000);
+
+void BM_WriteRecords(benchmark::State& state) {
+    class NullSink final : public tsry::ByteSink {
+    public:
+        void Write(std::string_view bytes) override { benchmark::DoNotOptimize(bytes.data()); }
+    } sink;
+    tsry::RecordTable table;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string name = "PW_VAR_" + std::to_string(i);
+        table.Store({i % 2 ? "LOC" : "STR", name, "ar_area_1*1.5*2.5*3.5*4.5*", "0", "0", "x"}, 1);
+    }
+    for (auto _ : state) {
+        tsry::ScriptWriter writer(sink);
+        for (std::size_t i = 0; i < table.size(); ++i) writer.WriteRecord(table, i);
+        writer.Flush();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(table.size()));
+}
+BENCHMARK(BM_WriteRecords);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,348 @@
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <functional>
+
+#include "tests/test_support.h"
+#include "window/bar_progress.h"
+#include "window/form1.h"
+
+using tsry::Form1;
+using tsry::test::ReadFile;
+using tsry::test::WriteFile;
+
+namespace {
+
+// Watches the progress bar: when it is shown and hidden, and what it paints.
+class BarWatcher : public QObject {
+  public:
+    explicit BarWatcher(QProgressBar* bar) : bar_(bar) { bar->installEventFilter(this); }
+
+    QStringList events;
+    QList<int> paintedValues;
+    QList<int> paintedMaximums;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::Show:
+                events << "show";
+                break;
+            case QEvent::Hide:
+                events << "hide";
+                break;
+            case QEvent::Paint:
+                paintedValues << bar_->value();
+                paintedMaximums << bar_->maximum();
+                break;
+            default:
+                break;
+        }
+        return false;
+    }
+
+  private:
+    QProgressBar* bar_;
+};
+
+// Runs `act` on the next modal dialog once it is open.
+void OnNextModal(std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, qApp, [timer, act = std::move(act)] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            act(modal);
+        }
+    });
+    timer->start(20);
+}
+
+const char* const kLog =
+    "[t] start\r\n"
+    "[t] <TS_RY>INT#gold#150#0#0#x#\r\n"
+    "[t] <TS_RY>STR#title#Sir#0#0#x#\r\n"
+    "[t] <TS_RY>INT#gold#200#1#2#y#\r\n"
+    "[t] end";
+
+std::string ExpectedScript() {
+    return tsry::test::ScriptOpening() +
+           tsry::test::CrLf({"    SetTSRYInt(\"gold\", 200, 1, 2, y);",
+                             "    SetTSRYString(\"title\", \"Sir\", 0, 0, x);"}) +
+           tsry::test::ScriptClosing();
+}
+
+}  // namespace
+
+class Form1Test : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init();
+    void cleanup();
+
+    void startsEmptyWithTheGivenGeometry();
+    void tabOrderStartsAtBrowse();
+    void browseThenParse();
+    void parseWithoutBrowseShowsABusyBar();
+    void parseUsesTheEditedPathAndTheCountedRange();
+    void cancelledBrowseChangesNothing();
+    void failedBrowseKeepsCountAndStatus();
+    void failedParseShowsTheMessageAndKeepsTheOldScript();
+    void browseWithTheRealFileDialog();
+    void keyboardAlone();
+    void barMapsHugeCountsAndOverflow();
+
+  private:
+    template <class T>
+    T* child(const char* name) {
+        T* widget = form_->findChild<T*>(QString::fromLatin1(name));
+        if (widget == nullptr) qFatal("no child %s", name);
+        return widget;
+    }
+    void chooseNext(std::optional<QString> path) {
+        form_->setFileChooser([path](QWidget*) { return path; });
+    }
+    QString logPath() const { return QString::fromStdString((*dir_ / "server.log").string()); }
+
+    std::unique_ptr<tsry::test::TempDir> dir_;
+    std::filesystem::path previous_;
+    std::unique_ptr<Form1> form_;
+};
+
+void Form1Test::init() {
+    dir_ = std::make_unique<tsry::test::TempDir>();
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_->path());
+    WriteFile(dir_->path() / "server.log", kLog);
+    form_ = std::make_unique<Form1>();
+    form_->show();
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+}
+
+void Form1Test::cleanup() {
+    form_.reset();
+    std::filesystem::current_path(previous_);
+    dir_.reset();
+}
+
+void Form1Test::startsEmptyWithTheGivenGeometry() {
+    QCOMPARE(form_->windowTitle(), QStringLiteral("PW Tessary Log Parser"));
+    QCOMPARE(form_->size(), QSize(428, 122));
+    QCOMPARE(form_->minimumSize(), form_->maximumSize());
+
+    QCOMPARE(child<QLabel>("lblLogToParse")->text(), QStringLiteral("Log to Parse"));
+    QCOMPARE(child<QLabel>("lblLogToParse")->geometry(), QRect(0, 0, 321, 25));
+    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), QString());
+    QCOMPARE(child<QLineEdit>("txtImportFile")->geometry(), QRect(0, 24, 417, 25));
+    QCOMPARE(child<QPushButton>("btnBrowse")->text(), QStringLiteral("Browse"));
+    QCOMPARE(child<QPushButton>("btnBrowse")->geometry(), QRect(0, 48, 65, 25));
+    QCOMPARE(child<QPushButton>("btnParse")->text(), QStringLiteral("Parse"));
+    QCOMPARE(child<QPushButton>("btnParse")->geometry(), QRect(72, 48, 57, 25));
+    QCOMPARE(child<QLabel>("lblInfo")->text(), QString());
+    QCOMPARE(child<QLabel>("lblInfo")->geometry(), QRect(168, 48, 249, 33));
+    QCOMPARE(child<QProgressBar>("ProgressBar")->geometry(), QRect(0, 88, 425, 25));
+    QVERIFY(!child<QProgressBar>("ProgressBar")->isVisible());
+    QVERIFY(!form_->lineCount().has_value());
+
+    // Every caption fits its control.
+    for (const char* name : {"btnBrowse", "btnParse"}) {
+        auto* button = child<QPushButton>(name);
+        QVERIFY2(button->fontMetrics().horizontalAdvance(button->text()) < button->width() - 8,
+                 name);
+    }
+    auto* caption = child<QLabel>("lblLogToParse");
+    QVERIFY(caption->fontMetrics().horizontalAdvance(caption->text()) < caption->width());
+}
+
+void Form1Test::tabOrderStartsAtBrowse() {
+    QCOMPARE(QApplication::focusWidget(), child<QPushButton>("btnBrowse"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), child<QLineEdit>("txtImportFile"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), child<QPushButton>("btnParse"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), child<QPushButton>("btnBrowse"));
+}
+
+void Form1Test::browseThenParse() {
+    chooseNext(logPath());
+    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
+    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), logPath());
+    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
+    QCOMPARE(form_->lineCount(), std::optional<std::uint64_t>(5));
+
+    BarWatcher watcher(child<QProgressBar>("ProgressBar"));
+    QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
+    QCOMPARE(child<QLabel>("lblInfo")->text(),
+             QStringLiteral("Parsing complete, tsry.nss created."));
+    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), ExpectedScript());
+    auto* info = child<QLabel>("lblInfo");
+    QVERIFY(info->heightForWidth(info->width()) <= info->height());  // not clipped
+    QCOMPARE(watcher.events, QStringList({"show", "hide"}));
+    QVERIFY(!watcher.paintedValues.isEmpty());
+    // 5 lines and 2 records of a range of 10 steps.
+    QCOMPARE(watcher.paintedValues.back(), 700);
+    QVERIFY(!child<QProgressBar>("ProgressBar")->isVisible());
+    QCOMPARE(form_->progressCount(), 7u);
+    QCOMPARE(child<QLabel>("lblInfo")->toolTip(),
+             QDir::toNativeSeparators(QDir(QDir::currentPath()).filePath("tsry.nss")));
+}
+
+void Form1Test::parseWithoutBrowseShowsABusyBar() {
+    child<QLineEdit>("txtImportFile")->setText(logPath());
+    BarWatcher watcher(child<QProgressBar>("ProgressBar"));
+    QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
+    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), ExpectedScript());
+    QVERIFY(!watcher.paintedMaximums.isEmpty());
+    for (int maximum : watcher.paintedMaximums) QCOMPARE(maximum, 0);
+    QCOMPARE(child<QLabel>("lblInfo")->text(),
+             QStringLiteral("Parsing complete, tsry.nss created."));
+}
+
+void Form1Test::parseUsesTheEditedPathAndTheCountedRange() {
+    WriteFile(dir_->path() / "long.log", std::string(40, '\n'));
+    chooseNext(QString::fromStdString((dir_->path() / "long.log").string()));
+    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
+    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("40 records."));
+
+    child<QLineEdit>("txtImportFile")->setText(logPath());
+    BarWatcher watcher(child<QProgressBar>("ProgressBar"));
+    QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
+    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), ExpectedScript());
+    // 7 steps of the 80 that the counted log would have needed.
+    QCOMPARE(watcher.paintedValues.back(), 87);
+}
+
+void Form1Test::cancelledBrowseChangesNothing() {
+    chooseNext(logPath());
+    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
+    child<QLineEdit>("txtImportFile")->setText(QStringLiteral("typed.log"));
+
+    chooseNext(std::nullopt);
+    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
+    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), QStringLiteral("typed.log"));
+    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
+    QCOMPARE(form_->lineCount(), std::optional<std::uint64_t>(5));
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+}
+
+void Form1Test::failedBrowseKeepsCountAndStatus() {
+    chooseNext(logPath());
+    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
+
+    const QString missing = QString::fromStdString((dir_->path() / "gone.log").string());
+    chooseNext(missing);
+    QString shown;
+    OnNextModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box != nullptr);
+        shown = box->text();
+        box->accept();
+    });
+    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
+    QCOMPARE(shown, "Cannot open the log \"" + missing + "\": No such file or directory");
+    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), missing);
+    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
+    QCOMPARE(form_->lineCount(), std::optional<std::uint64_t>(5));
+}
+
+void Form1Test::failedParseShowsTheMessageAndKeepsTheOldScript() {
+    WriteFile(dir_->path() / "tsry.nss", "old script\r\n");
+    WriteFile(dir_->path() / "bad.log", "a\r\nx<TS_RY>INT#gold#1#0#\r\n");
+    chooseNext(QString::fromStdString((dir_->path() / "bad.log").string()));
+    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
+
+    QString shown;
+    OnNextModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box != nullptr);
+        shown = box->text();
+        box->accept();
+    });
+    QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
+    QVERIFY2(shown.startsWith(QStringLiteral("line 2: the record after <TS_RY> is cut short")),
+             qPrintable(shown));
+    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), std::string("old script\r\n"));
+    QCOMPARE(dir_->Entries(), (std::vector<std::string>{"bad.log", "server.log", "tsry.nss"}));
+    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("2 records."));
+    QVERIFY(!child<QProgressBar>("ProgressBar")->isVisible());
+
+    // Still usable: a good log converts.
+    child<QLineEdit>("txtImportFile")->setText(logPath());
+    QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
+    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), ExpectedScript());
+}
+
+void Form1Test::browseWithTheRealFileDialog() {
+    form_->setFileChooser(&tsry::ChooseLogWithDialog);
+    bool sawDialog = false;
+    OnNextModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(dialog != nullptr);
+        sawDialog = true;
+        // Type the path into the dialog's name field and press its Open button.
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        auto* buttons = dialog->findChild<QDialogButtonBox*>();
+        QVERIFY(name != nullptr && buttons != nullptr);
+        name->setText(logPath());
+        QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
+    });
+    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
+    QVERIFY(sawDialog);
+    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), logPath());
+    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
+
+    // And Cancel in the same dialog.
+    OnNextModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
+    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), logPath());
+    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
+}
+
+void Form1Test::keyboardAlone() {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClicks(QApplication::focusWidget(), logPath());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), child<QPushButton>("btnParse"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), ExpectedScript());
+    QCOMPARE(child<QLabel>("lblInfo")->text(),
+             QStringLiteral("Parsing complete, tsry.nss created."));
+}
+
+void Form1Test::barMapsHugeCountsAndOverflow() {
+    QProgressBar bar;
+    tsry::BarProgress progress(&bar);
+    progress.SetMinimum(0);
+    progress.SetMaximum(2.0 * 6e9);
+    progress.SetValue(6e9);
+    QCOMPARE(bar.maximum(), tsry::BarProgress::kResolution);
+    QCOMPARE(bar.value(), tsry::BarProgress::kResolution / 2);
+    QCOMPARE(progress.progressCount(), 6'000'000'000u);
+    progress.SetValue(3e10);
+    QCOMPARE(bar.value(), tsry::BarProgress::kResolution);
+    progress.SetMaximum(0);
+    QCOMPARE(bar.minimum(), 0);
+    QCOMPARE(bar.maximum(), 0);
+}
+
+int main(int argc, char** argv) {
+    // Offscreen unless a platform is asked for (CI runs these under Xvfb too).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt's own file dialog, whatever the desktop, so that the test can drive it.
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    QApplication app(argc, argv);
+    Form1Test test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "form1_test.moc"

@@ -1,0 +1,51 @@
+#include "window/bar_progress.h"
+
+#include <QProgressBar>
+
+namespace tsry {
+
+BarProgress::BarProgress(QProgressBar* bar) : bar_(bar) {}
+
+void BarProgress::SetMinimum(double value) {
+    minimum_ = value;
+    Update();
+}
+
+void BarProgress::SetMaximum(double value) {
+    maximum_ = value;
+    Update();
+}
+
+void BarProgress::SetValue(double value) {
+    value_ = value;
+    progressCount_ = value > 0 ? static_cast<std::uint64_t>(value) : 0;
+    Update();
+}
+
+void BarProgress::Show() {
+    bar_->show();
+    bar_->repaint();
+}
+
+void BarProgress::Hide() { bar_->hide(); }
+
+void BarProgress::Update() {
+    const double span = maximum_ - minimum_;
+    if (!(span > 0)) {
+        if (bar_->maximum() != 0) {
+            bar_->setRange(0, 0);  // busy
+            if (bar_->isVisible()) bar_->repaint();
+        }
+        return;
+    }
+    if (bar_->maximum() != kResolution) bar_->setRange(0, kResolution);
+    const double share = (value_ - minimum_) / span;
+    const int shown = share <= 0   ? 0
+                      : share >= 1 ? kResolution
+                                   : static_cast<int>(share * kResolution);
+    if (shown == bar_->value()) return;
+    bar_->setValue(shown);
+    if (bar_->isVisible()) bar_->repaint();
+}
+
+}  // namespace tsry

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+
+#include "conversion/parse_log.h"
+
+class QProgressBar;
+
+namespace tsry {
+
+// Drives a QProgressBar from a conversion run. The run's counts can pass any
+// int range, so the bar shows them in thousandths of the range; it is repainted
+// at once, since the run holds the event loop, but only when what it shows
+// changes. A range maximum of 0 shows a busy bar; a value past the maximum
+// shows a full one.
+class BarProgress final : public ProgressSink {
+  public:
+    static constexpr int kResolution = 1000;
+
+    explicit BarProgress(QProgressBar* bar);
+
+    void SetMinimum(double value) override;
+    void SetMaximum(double value) override;
+    void SetValue(double value) override;
+    void Show() override;
+    void Hide() override;
+
+    // The last step count the run reported.
+    [[nodiscard]] std::uint64_t progressCount() const noexcept { return progressCount_; }
+
+  private:
+    void Update();
+
+    QProgressBar* bar_;
+    double minimum_ = 0;
+    double maximum_ = 0;
+    double value_ = 0;
+    std::uint64_t progressCount_ = 0;
+};
+
+}  // namespace tsry

@@ -1,0 +1,153 @@
+#include "window/form1.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <new>
+
+#include "conversion/conversion_error.h"
+#include "conversion/line_reader.h"
+#include "conversion/parse_log.h"
+#include "window/bar_progress.h"
+
+namespace tsry {
+
+// The status line, as the conversion run sees it.
+class LabelStatus final : public StatusText {
+  public:
+    explicit LabelStatus(QLabel* label) : label_(label) {}
+    void SetText(std::string_view text) override {
+        label_->setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+    }
+
+  private:
+    QLabel* label_;
+};
+
+namespace {
+
+// The window was laid out in twips; at 15 twips a pixel it keeps its size on a
+// 96 dpi screen, and Qt scales device-independent pixels on denser ones.
+constexpr int Twips(int twips) { return twips / 15; }
+
+QRect TwipsRect(int left, int top, int width, int height) {
+    return {Twips(left), Twips(top), Twips(width), Twips(height)};
+}
+
+std::filesystem::path ToPath(const QString& text) {
+    return std::filesystem::path(QFile::encodeName(text).toStdString());
+}
+
+QString FromMessage(const char* message) { return QString::fromLocal8Bit(message); }
+
+}  // namespace
+
+std::optional<QString> ChooseLogWithDialog(QWidget* parent) {
+    const QString path = QFileDialog::getOpenFileName(parent);
+    if (path.isEmpty()) return std::nullopt;
+    return path;
+}
+
+Form1::Form1(QWidget* parent) : QWidget(parent), chooser_(&ChooseLogWithDialog) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(tr("PW Tessary Log Parser"));
+    setFixedSize(Twips(6420), Twips(1830));
+    createControls();
+    placeControls();
+    connectControls();
+    progress_ = std::make_unique<BarProgress>(progressBar_);
+    status_ = std::make_unique<LabelStatus>(lblInfo_);
+}
+
+Form1::~Form1() = default;
+
+void Form1::setFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
+
+std::uint64_t Form1::progressCount() const noexcept { return progress_->progressCount(); }
+
+void Form1::createControls() {
+    lblLogToParse_ = new QLabel(tr("Log to Parse"), this);
+    lblLogToParse_->setObjectName(QStringLiteral("lblLogToParse"));
+
+    txtImportFile_ = new QLineEdit(this);
+    txtImportFile_->setObjectName(QStringLiteral("txtImportFile"));
+    lblLogToParse_->setBuddy(txtImportFile_);
+
+    btnBrowse_ = new QPushButton(tr("Browse"), this);
+    btnBrowse_->setObjectName(QStringLiteral("btnBrowse"));
+
+    btnParse_ = new QPushButton(tr("Parse"), this);
+    btnParse_->setObjectName(QStringLiteral("btnParse"));
+
+    lblInfo_ = new QLabel(this);
+    lblInfo_->setObjectName(QStringLiteral("lblInfo"));
+    lblInfo_->setWordWrap(true);
+    lblInfo_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    progressBar_ = new QProgressBar(this);
+    progressBar_->setObjectName(QStringLiteral("ProgressBar"));
+    progressBar_->setRange(0, BarProgress::kResolution);
+    progressBar_->setTextVisible(false);
+    progressBar_->hide();
+}
+
+void Form1::placeControls() {
+    lblLogToParse_->setGeometry(TwipsRect(0, 0, 4815, 375));
+    txtImportFile_->setGeometry(TwipsRect(0, 360, 6255, 375));
+    btnBrowse_->setGeometry(TwipsRect(0, 720, 975, 375));
+    btnParse_->setGeometry(TwipsRect(1080, 720, 855, 375));
+    lblInfo_->setGeometry(TwipsRect(2520, 720, 3735, 495));
+    progressBar_->setGeometry(TwipsRect(0, 1320, 6375, 375));
+
+    // Browse first, then the path field, then Parse; the labels and the bar
+    // take no focus.
+    setTabOrder(btnBrowse_, txtImportFile_);
+    setTabOrder(txtImportFile_, btnParse_);
+    btnBrowse_->setFocus();
+}
+
+void Form1::connectControls() {
+    connect(btnBrowse_, &QPushButton::clicked, this, &Form1::CountLogLines);
+    connect(btnParse_, &QPushButton::clicked, this, &Form1::ParseLog);
+}
+
+void Form1::CountLogLines() {
+    const std::optional<QString> chosen = chooser_(this);
+    if (!chosen) return;  // cancelled: everything stays as it was
+    txtImportFile_->setText(*chosen);
+    try {
+        const std::uint64_t lines = CountFileLines(ToPath(txtImportFile_->text()));
+        lineCount_ = lines;
+        lblInfo_->setText(tr("%1 records.").arg(lines));
+    } catch (const ConversionError& e) {
+        showError(FromMessage(e.what()));
+    }
+}
+
+void Form1::ParseLog() {
+    const std::filesystem::path output(kDefaultScriptName);
+    try {
+        tsry::ParseLog(ToPath(txtImportFile_->text()), lineCount_, *progress_, *status_, output);
+        lblInfo_->setToolTip(QDir::toNativeSeparators(
+            QFileInfo(QString::fromStdString(output.string())).absoluteFilePath()));
+    } catch (const ConversionError& e) {
+        progressBar_->hide();
+        showError(FromMessage(e.what()));
+    } catch (const std::bad_alloc&) {
+        progressBar_->hide();
+        showError(tr("There is not enough memory for the records of this log."));
+    }
+}
+
+void Form1::showError(const QString& message) {
+    QMessageBox::critical(this, windowTitle(), message);
+}
+
+}  // namespace tsry
