@@ -28,9 +28,12 @@ run: build
 convert-sample: build
 	cd $(BUILD) && ./bin/tsry-convert ../examples/sample.log
 
-# A picture of the window in a real X server: build/screenshot.png.
+# Pictures of the window in a real X server: build/screenshot.png as it opens,
+# build/after-parse.png after a Browse and a Parse.
 screenshot: build
 	./scripts/screenshot $(BUILD)/bin/tsry-log-parser $(BUILD)/screenshot.png
+	TSRY_SCREENSHOT_DIR=$(abspath $(BUILD)) xvfb-run -a -s "-screen 0 1024x768x24" \
+	    env QT_QPA_PLATFORM=xcb ./$(BUILD)/bin/window_tests browseThenParse >/dev/null
 
 bench: build
 	./bench/run

@@ -10,7 +10,7 @@ namespace {
 
 // splitmix64: small, fast and the same everywhere.
 class Random {
-public:
+  public:
     explicit Random(std::uint64_t seed) : state_(seed) {}
     std::uint64_t Next() {
         std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
@@ -21,12 +21,11 @@ public:
     std::uint64_t Below(std::uint64_t n) { return Next() % n; }
     double Unit() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
 
-private:
+  private:
     std::uint64_t state_;
 };
 
-constexpr std::array<std::string_view, 7> kDays = {"Sun", "Mon", "Tue", "Wed",
-                                                   "Thu", "Fri", "Sat"};
+constexpr std::array<std::string_view, 7> kDays = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr std::array<std::string_view, 12> kChatter = {
     "Autosave: characters saved.",
     "Player Mirel (CD-KEY QWX7R2PK) connected from 10.0.0.23",
@@ -46,7 +45,8 @@ constexpr std::array<std::string_view, 6> kOddKinds = {"OBJ", "int", "INT ", "",
 
 void AppendNumber(std::string& out, std::uint64_t value) {
     char digits[24];
-    const int n = std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(value));
+    const int n =
+        std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(value));
     out.append(digits, static_cast<std::size_t>(n));
 }
 
@@ -96,10 +96,20 @@ std::uint64_t ParseSize(std::string_view text) {
     if (text.empty()) return 0;
     std::uint64_t unit = 1;
     switch (text.back()) {
-        case 'K': case 'k': unit = 1ULL << 10; break;
-        case 'M': case 'm': unit = 1ULL << 20; break;
-        case 'G': case 'g': unit = 1ULL << 30; break;
-        default: break;
+        case 'K':
+        case 'k':
+            unit = 1ULL << 10;
+            break;
+        case 'M':
+        case 'm':
+            unit = 1ULL << 20;
+            break;
+        case 'G':
+        case 'g':
+            unit = 1ULL << 30;
+            break;
+        default:
+            break;
     }
     if (unit != 1) text.remove_suffix(1);
     if (text.empty()) return 0;
@@ -130,7 +140,7 @@ std::uint64_t GenerateLog(const LogShape& shape, std::ostream& out) {
                 const std::uint64_t odd = random.Below(40);
                 if (odd == 0) kind = kOddKinds[random.Below(kOddKinds.size())];
                 if (odd == 1) buffer.resize(lineStart);  // the tag at the start of the line
-                if (odd == 2) buffer += "<TS_RY";  // a broken tag first
+                if (odd == 2) buffer += "<TS_RY";        // a broken tag first
             }
             buffer += "<TS_RY>";
             buffer += kind;

@@ -12,10 +12,10 @@
 namespace tsry::bench {
 
 struct LogShape {
-    std::uint64_t bytes = 1 << 20;      // stop after the line that passes this size
-    std::uint64_t names = 20000;        // distinct variable names
-    double taggedShare = 0.05;          // share of lines that are records
-    std::string lineEnd = "\r\n";       // "\r\n", "\n" or "\r"
+    std::uint64_t bytes = 1 << 20;  // stop after the line that passes this size
+    std::uint64_t names = 20000;    // distinct variable names
+    double taggedShare = 0.05;      // share of lines that are records
+    std::string lineEnd = "\r\n";   // "\r\n", "\n" or "\r"
     std::uint64_t seed = 1;
     // Also writes the awkward cases: empty fields, quotes and backslashes,
     // unknown kinds, tags at the start of a line, two tags, long lines, a last

@@ -24,7 +24,7 @@ const std::string& Log() {
 }
 
 class MemorySource final : public tsry::ByteSource {
-public:
+  public:
     explicit MemorySource(std::string_view data) : data_(data) {}
     std::size_t Read(char* buffer, std::size_t size) override {
         const std::size_t n = std::min(size, data_.size());
@@ -33,7 +33,7 @@ public:
         return n;
     }
 
-private:
+  private:
     std::string_view data_;
 };
 
@@ -89,7 +89,7 @@ BENCHMARK(BM_TableStore)->Arg(20000)->Arg(200000);
 
 void BM_WriteRecords(benchmark::State& state) {
     class NullSink final : public tsry::ByteSink {
-    public:
+      public:
         void Write(std::string_view bytes) override { benchmark::DoNotOptimize(bytes.data()); }
     } sink;
     tsry::RecordTable table;

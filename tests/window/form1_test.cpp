@@ -193,6 +193,10 @@ void Form1Test::browseThenParse() {
     QCOMPARE(watcher.paintedValues.back(), 700);
     QVERIFY(!child<QProgressBar>("ProgressBar")->isVisible());
     QCOMPARE(form_->progressCount(), 7u);
+    // A picture of the window after a run, when asked for (make screenshot).
+    if (const QByteArray dir = qgetenv("TSRY_SCREENSHOT_DIR"); !dir.isEmpty()) {
+        QVERIFY(form_->grab().save(QString::fromLocal8Bit(dir) + "/after-parse.png"));
+    }
     QCOMPARE(child<QLabel>("lblInfo")->toolTip(),
              QDir::toNativeSeparators(QDir(QDir::currentPath()).filePath("tsry.nss")));
 }
