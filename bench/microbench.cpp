@@ -26,11 +26,11 @@ const std::string& Log() {
 class MemorySource final : public tsry::ByteSource {
   public:
     explicit MemorySource(std::string_view data) : data_(data) {}
-    std::size_t Read(char* buffer, std::size_t size) override {
-        const std::size_t n = std::min(size, data_.size());
-        std::memcpy(buffer, data_.data(), n);
-        data_.remove_prefix(n);
-        return n;
+    // Chunks as the file reader hands them out.
+    std::string_view NextChunk() override {
+        const std::string_view chunk = data_.substr(0, tsry::FileSource::kDefaultChunkSize);
+        data_.remove_prefix(chunk.size());
+        return chunk;
     }
 
   private:

@@ -14,46 +14,153 @@ namespace tsry {
 
 namespace {
 
-// Sixteen bytes at a time through the compiler's generic vectors: SSE2 on
-// x86-64 and NEON on ARM64, both part of the baseline.
-using Bytes16 = unsigned char __attribute__((vector_size(16)));
+// Thirty-two bytes at a time through the compiler's generic vectors: two SSE2
+// registers on any x86-64, one AVX2 register where the processor has it
+// (chosen when the program starts), NEON on ARM64.
+using Bytes32 = unsigned char __attribute__((vector_size(32)));
 
-Bytes16 Load16(const unsigned char* p) noexcept {
-    Bytes16 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-Bytes16 Splat(unsigned char c) noexcept {
-    Bytes16 v = {};
-    v += c;
-    return v;
-}
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
+    !defined(__SANITIZE_ADDRESS__)
+#define TSRY_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TSRY_VECTOR_CLONES
+#endif
 
 // Line ends in [p, p + size) plus the line end decided by the byte after the
 // range: an LF, or a CR that is not followed by an LF. p[size] must be readable.
+TSRY_VECTOR_CLONES
 std::uint64_t CountLineEndsBefore(const unsigned char* p, std::size_t size) noexcept {
     std::uint64_t total = 0;
     std::size_t i = 0;
-    const Bytes16 lf = Splat('\n');
-    const Bytes16 cr = Splat('\r');
-    const Bytes16 one = Splat(1);
-    while (size - i >= 16) {
+    Bytes32 lf = {};
+    lf += '\n';
+    Bytes32 cr = {};
+    cr += '\r';
+    Bytes32 one = {};
+    one += 1;
+    while (size - i >= 32) {
         // At most 255 rounds before the byte lanes are emptied, so none overflows.
-        const std::size_t rounds = std::min<std::size_t>((size - i) / 16, 255);
-        Bytes16 lanes = {};
-        for (std::size_t r = 0; r < rounds; ++r, i += 16) {
-            const Bytes16 here = Load16(p + i);
-            const Bytes16 next = Load16(p + i + 1);
+        const std::size_t rounds = std::min<std::size_t>((size - i) / 32, 255);
+        Bytes32 lanes = {};
+        for (std::size_t r = 0; r < rounds; ++r, i += 32) {
+            Bytes32 here;
+            Bytes32 next;
+            std::memcpy(&here, p + i, sizeof here);
+            std::memcpy(&next, p + i + 1, sizeof next);
             const auto ends = (here == lf) | ((here == cr) & (next != lf));
-            lanes += reinterpret_cast<const Bytes16&>(ends) & one;
+            lanes += reinterpret_cast<const Bytes32&>(ends) & one;
         }
-        for (unsigned lane = 0; lane < 16; ++lane) total += lanes[lane];
+        for (unsigned lane = 0; lane < 32; ++lane) total += lanes[lane];
     }
     for (; i < size; ++i) {
         total += static_cast<unsigned>(p[i] == '\n' || (p[i] == '\r' && p[i + 1] != '\n'));
     }
     return total;
+}
+
+// Sums the 32 byte lanes.
+std::uint64_t SumLanes(const Bytes32& lanes) noexcept {
+    std::uint64_t words[4];
+    std::memcpy(words, &lanes, sizeof words);
+    std::uint64_t total = 0;
+    for (std::uint64_t w : words) {
+        const std::uint64_t pairs =
+            (w & 0x00ff00ff00ff00ffULL) + ((w >> 8) & 0x00ff00ff00ff00ffULL);
+        total += (pairs * 0x0001000100010001ULL) >> 48;
+    }
+    return total;
+}
+
+// The body of FindCountingLineEnds: one pass that both counts line ends and
+// looks for `c`, 32 bytes at a time, leaving the rare chunk that holds `c` to
+// a byte loop.
+TSRY_VECTOR_CLONES
+const char* FindCountingLineEndsIn(const unsigned char* p, const unsigned char* end,
+                                   unsigned char c, std::uint64_t& lineEnds) noexcept {
+    Bytes32 lf = {};
+    lf += '\n';
+    Bytes32 cr = {};
+    cr += '\r';
+    Bytes32 wanted = {};
+    wanted += c;
+    Bytes32 one = {};
+    one += 1;
+    using Words32 = unsigned long long __attribute__((vector_size(32)));
+    // The vector loop reads one byte past each 32, so it stops 33 short of the end.
+    while (end - p > 32) {
+        Bytes32 lanes = {};
+        int rounds = 0;
+        bool found = false;
+        for (; end - p > 32 && rounds < 255; ++rounds, p += 32) {
+            Bytes32 here;
+            Bytes32 next;
+            std::memcpy(&here, p, sizeof here);
+            std::memcpy(&next, p + 1, sizeof next);
+            const auto hit = here == wanted;
+            const Words32 hitWords = reinterpret_cast<const Words32&>(hit);
+            if ((hitWords[0] | hitWords[1] | hitWords[2] | hitWords[3]) != 0) {
+                found = true;
+                break;
+            }
+            const auto ends = (here == lf) | ((here == cr) & (next != lf));
+            lanes += reinterpret_cast<const Bytes32&>(ends) & one;
+        }
+        lineEnds += SumLanes(lanes);
+        if (found) break;
+    }
+    for (; p != end; ++p) {
+        if (*p == c) return reinterpret_cast<const char*>(p);
+        // The last byte of a run of whole lines is a line end if CR or LF.
+        lineEnds +=
+            static_cast<unsigned>(*p == '\n' || (*p == '\r' && (p + 1 == end || p[1] != '\n')));
+    }
+    return reinterpret_cast<const char*>(end);
+}
+
+// Short scans by hand: most lines and fields are a few dozen bytes, less than
+// what a library call costs to set up.
+constexpr std::size_t kShortScan = 64;
+
+// Eight bytes at a time in a plain integer: a byte of the word that equals one
+// of the searched bytes shows as its high bit. Only the lowest such bit is
+// exact, which is the one wanted here.
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+
+constexpr std::uint64_t ZeroBytes(std::uint64_t word) noexcept {
+    return (word - kOnes) & ~word & kHighs;
+}
+
+// The first byte of [p, p + kShortScan) that is CR, LF or `c` (pass '\r' for
+// line ends alone), or p + kShortScan (or end, if nearer) when there is none.
+const char* ShortScan(const char* p, const char* end, char c) noexcept {
+    const char* stop = static_cast<std::size_t>(end - p) > kShortScan ? p + kShortScan : end;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const std::uint64_t cr = kOnes * '\r';
+    const std::uint64_t lf = kOnes * '\n';
+    const std::uint64_t other = kOnes * static_cast<unsigned char>(c);
+    for (; stop - p >= 8; p += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        const std::uint64_t hits =
+            ZeroBytes(word ^ cr) | ZeroBytes(word ^ lf) | ZeroBytes(word ^ other);
+        if (hits != 0) return p + __builtin_ctzll(hits) / 8;
+    }
+#endif
+    for (; p != stop; ++p) {
+        if (IsLineEnd(*p) || *p == c) return p;
+    }
+    return p;
+}
+
+// One past the last CR or LF in [begin, end), or begin when there is none.
+const char* PastLastLineEnd(const char* begin, const char* end) noexcept {
+    const auto size = static_cast<std::size_t>(end - begin);
+    const auto* lf = static_cast<const char*>(::memrchr(begin, '\n', size));
+    const char* floor = lf != nullptr ? lf + 1 : begin;
+    const auto* cr =
+        static_cast<const char*>(::memrchr(floor, '\r', static_cast<std::size_t>(end - floor)));
+    return cr != nullptr ? cr + 1 : floor;
 }
 
 }  // namespace
@@ -68,12 +175,17 @@ std::uint64_t CountLines(const char* begin, const char* end) noexcept {
     return CountLineEndsBefore(p, size - 1) + 1;
 }
 
-const char* LineStart(const char* floor, const char* p) noexcept {
-    while (p != floor && !IsLineEnd(p[-1])) --p;
-    return p;
+const char* FindCountingLineEnds(const char* p, const char* end, char c,
+                                 std::uint64_t& lineEnds) noexcept {
+    return FindCountingLineEndsIn(reinterpret_cast<const unsigned char*>(p),
+                                  reinterpret_cast<const unsigned char*>(end),
+                                  static_cast<unsigned char>(c), lineEnds);
 }
 
 const char* LineEnd(const char* p, const char* end) noexcept {
+    const char* stop = static_cast<std::size_t>(end - p) > kShortScan ? p + kShortScan : end;
+    p = ShortScan(p, end, '\r');
+    if (p != stop || p == end) return p;
     const auto size = static_cast<std::size_t>(end - p);
     const auto* lf = static_cast<const char*>(std::memchr(p, '\n', size));
     const char* limit = lf != nullptr ? lf : end;
@@ -82,13 +194,24 @@ const char* LineEnd(const char* p, const char* end) noexcept {
     return cr != nullptr ? cr : limit;
 }
 
+const char* FindInLine(const char* p, const char* end, char c) noexcept {
+    const char* stop = static_cast<std::size_t>(end - p) > kShortScan ? p + kShortScan : end;
+    p = ShortScan(p, end, c);
+    if (p != stop || p == end) return p;
+    // A long line: find its end first, then search up to it.
+    const char* lineEnd = LineEnd(p, end);
+    const void* hit = std::memchr(p, c, static_cast<std::size_t>(lineEnd - p));
+    return hit != nullptr ? static_cast<const char*>(hit) : lineEnd;
+}
+
 const char* SkipLineEnd(const char* p, const char* end) noexcept {
     if (p == end) return p;
     if (*p == '\r' && p + 1 != end && p[1] == '\n') return p + 2;
     return p + 1;
 }
 
-FileSource::FileSource(const std::filesystem::path& path) : path_(path) {
+FileSource::FileSource(const std::filesystem::path& path, std::size_t chunkSize)
+    : path_(path), chunkSize_(std::max<std::size_t>(chunkSize, 1)) {
     if (path.empty()) throw ConversionError("No log file was given.");
     do {
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -105,69 +228,73 @@ FileSource::FileSource(const std::filesystem::path& path) : path_(path) {
         throw FileError("Cannot open the log", path, EISDIR);
     }
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    buffer_.reset(new char[chunkSize_]);
 }
 
 FileSource::~FileSource() { ::close(fd_); }
 
-std::size_t FileSource::Read(char* buffer, std::size_t size) {
+std::string_view FileSource::NextChunk() {
     for (;;) {
-        const ssize_t n = ::read(fd_, buffer, size);
-        if (n >= 0) return static_cast<std::size_t>(n);
+        const ssize_t n = ::read(fd_, buffer_.get(), chunkSize_);
+        if (n >= 0) return {buffer_.get(), static_cast<std::size_t>(n)};
         if (errno != EINTR) throw FileError("Cannot read the log", path_, errno);
     }
 }
 
-LineReader::LineReader(ByteSource& source, std::size_t blockSize)
-    : source_(source),
-      // One spare byte past the data lets the counting loop look ahead safely.
-      buffer_(new char[std::max<std::size_t>(blockSize, 2) + 1]),
-      capacity_(std::max<std::size_t>(blockSize, 2)) {}
-
 bool LineReader::NextBlock(std::string_view& block) {
+    if (carried_) {
+        carry_.clear();
+        carried_ = false;
+    }
     for (;;) {
-        if (atEnd_) {
-            if (begin_ == end_) return false;
-            block = std::string_view(buffer_.get() + begin_, end_ - begin_);
-            begin_ = scanned_ = end_;
+        if (rest_.empty()) {
+            if (!atEnd_) rest_ = source_.NextChunk();
+            if (rest_.empty()) {
+                atEnd_ = true;
+                if (carry_.empty()) return false;
+                // The last line, without its terminator or ending with a CR.
+                block = carry_;
+                carried_ = true;
+                return true;
+            }
+        }
+        const char* const begin = rest_.data();
+        const char* const end = begin + rest_.size();
+        if (!carry_.empty()) {
+            // Finish the line that began in an earlier chunk.
+            if (carry_.back() == '\r') {
+                if (*begin == '\n') {
+                    carry_ += '\n';
+                    rest_.remove_prefix(1);
+                }
+            } else {
+                const char* lineEnd = LineEnd(begin, end);
+                if (lineEnd == end || (*lineEnd == '\r' && lineEnd + 1 == end)) {
+                    // Still no line end known to be whole: gather and read on.
+                    carry_.append(begin, end);
+                    rest_ = {};
+                    continue;
+                }
+                const char* next = SkipLineEnd(lineEnd, end);
+                carry_.append(begin, next);
+                rest_.remove_prefix(static_cast<std::size_t>(next - begin));
+            }
+            block = carry_;
+            carried_ = true;
             return true;
         }
-        // The last usable line end: any LF, or a CR that is known not to be
-        // the first half of a CR LF pair, so not one in the last byte read.
-        std::size_t cut = end_;
-        while (cut != scanned_) {
-            const char c = buffer_[cut - 1];
-            if (c == '\n' || (c == '\r' && cut != end_)) break;
-            --cut;
+        // The chunk up to its last usable line end: any LF, or a CR known not
+        // to be the first half of a CR LF pair, so not one in its last byte.
+        const char* cut = PastLastLineEnd(begin, end[-1] == '\r' ? end - 1 : end);
+        if (cut == begin) {
+            carry_.assign(begin, end);
+            rest_ = {};
+            continue;
         }
-        if (cut != scanned_) {
-            block = std::string_view(buffer_.get() + begin_, cut - begin_);
-            begin_ = scanned_ = cut;
-            return true;
-        }
-        scanned_ = (end_ != begin_ && buffer_[end_ - 1] == '\r') ? end_ - 1 : end_;
-        Refill();
+        block = std::string_view(begin, static_cast<std::size_t>(cut - begin));
+        rest_.remove_prefix(block.size());
+        return true;
     }
-}
-
-void LineReader::Refill() {
-    if (begin_ != 0) {
-        // Keep the unfinished line, move it to the front.
-        std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
-        end_ -= begin_;
-        scanned_ -= begin_;
-        begin_ = 0;
-    }
-    if (end_ == capacity_) {
-        // A line longer than the buffer: make room for it.
-        const std::size_t grown = capacity_ * 2;
-        std::unique_ptr<char[]> bigger(new char[grown + 1]);
-        std::memcpy(bigger.get(), buffer_.get(), end_);
-        buffer_ = std::move(bigger);
-        capacity_ = grown;
-    }
-    const std::size_t n = source_.Read(buffer_.get() + end_, capacity_ - end_);
-    if (n == 0) atEnd_ = true;
-    end_ += n;
 }
 
 std::uint64_t LineReader::CountRemainingLines() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <string_view>
 
 // What a line of a log is, and how logs are read.
@@ -21,50 +22,59 @@ namespace tsry {
 // line and the range must not end between the CR and the LF of a pair.
 [[nodiscard]] std::uint64_t CountLines(const char* begin, const char* end) noexcept;
 
-// The start of the line that holds `p`, looking back no further than `floor`,
-// which must itself be the start of a line.
-[[nodiscard]] const char* LineStart(const char* floor, const char* p) noexcept;
+// The first `c` at or after `p`, adding to `lineEnds` the line ends before it;
+// `end` (with all line ends counted) when there is none. [p, end) must be a run
+// of whole lines and `c` must not be CR or LF.
+[[nodiscard]] const char* FindCountingLineEnds(const char* p, const char* end, char c,
+                                               std::uint64_t& lineEnds) noexcept;
 
 // The terminator of the line that holds `p`: the first CR or LF at or after it,
 // or `end` when the line runs to the end of the range.
 [[nodiscard]] const char* LineEnd(const char* p, const char* end) noexcept;
 
+// The first `c` at or after `p` in the same line; else the line's terminator,
+// or `end` when the line runs to the end of the range.
+[[nodiscard]] const char* FindInLine(const char* p, const char* end, char c) noexcept;
+
 // Past the terminator that starts at `p` (as returned by LineEnd).
 [[nodiscard]] const char* SkipLineEnd(const char* p, const char* end) noexcept;
 
-// Where a LineReader gets its bytes from.
+// Where a LineReader gets its bytes from: the input in pieces of any size.
 class ByteSource {
   public:
     virtual ~ByteSource() = default;
-    // Copies up to `size` bytes into `buffer` and returns how many; 0 only at
-    // the end of the input. Throws ConversionError when the input cannot be read.
-    virtual std::size_t Read(char* buffer, std::size_t size) = 0;
+    // The next piece of the input, valid until the next call; empty only at
+    // the end. Throws ConversionError when the input cannot be read.
+    virtual std::string_view NextChunk() = 0;
 };
 
 // A file opened for reading. Opening a missing file, a directory or an empty
 // path throws ConversionError with the path and the reason.
 class FileSource final : public ByteSource {
   public:
-    explicit FileSource(const std::filesystem::path& path);
+    static constexpr std::size_t kDefaultChunkSize = std::size_t{256} * 1024;
+
+    explicit FileSource(const std::filesystem::path& path,
+                        std::size_t chunkSize = kDefaultChunkSize);
     ~FileSource() override;
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
 
-    std::size_t Read(char* buffer, std::size_t size) override;
+    std::string_view NextChunk() override;
 
   private:
     std::filesystem::path path_;
     int fd_ = -1;
+    std::size_t chunkSize_;
+    std::unique_ptr<char[]> buffer_;
 };
 
-// Reads a source in large blocks and hands them out as runs of whole lines, so
-// that callers can scan a block without caring where one read ended. A line
-// longer than a block makes the buffer grow to hold it.
+// Hands out the input as runs of whole lines, so that callers can scan a run
+// without caring where one chunk ended. Runs point into the source's chunks
+// where they can; a line that spans chunks is gathered on its own.
 class LineReader {
   public:
-    static constexpr std::size_t kDefaultBlockSize = std::size_t{256} * 1024;
-
-    explicit LineReader(ByteSource& source, std::size_t blockSize = kDefaultBlockSize);
+    explicit LineReader(ByteSource& source) : source_(source) {}
 
     // The next run of whole lines, each with its terminator; only the last
     // line of the input may lack one. The view stays valid until the next
@@ -93,14 +103,10 @@ class LineReader {
     }
 
   private:
-    void Refill();
-
     ByteSource& source_;
-    std::unique_ptr<char[]> buffer_;
-    std::size_t capacity_;
-    std::size_t begin_ = 0;    // first byte not yet handed out
-    std::size_t end_ = 0;      // end of the bytes read so far
-    std::size_t scanned_ = 0;  // [begin_, scanned_) holds no usable line end
+    std::string_view rest_;  // what is left of the current chunk
+    std::string carry_;      // the start of a line that spans chunks
+    bool carried_ = false;   // carry_ was handed out and is to be emptied
     bool atEnd_ = false;
 };
 

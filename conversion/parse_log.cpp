@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "conversion/line_reader.h"
 #include "conversion/record_table.h"
@@ -17,33 +18,39 @@ constexpr std::size_t kRecordsPerReport = 4096;
 
 // The first tag in [p, end), or nullptr.
 const char* FindTag(const char* p, const char* end) noexcept {
-    const char first = kRecordTag.front();
-    const std::size_t rest = kRecordTag.size() - 1;
-    while (static_cast<std::size_t>(end - p) >= kRecordTag.size()) {
+    static_assert(kRecordTag.size() == 7);
+    while (end - p >= 7) {
         const auto* hit = static_cast<const char*>(
-            std::memchr(p, first, static_cast<std::size_t>(end - p) - rest));
+            std::memchr(p, kRecordTag[0], static_cast<std::size_t>(end - p) - 6));
         if (hit == nullptr) return nullptr;
-        if (std::memcmp(hit + 1, kRecordTag.data() + 1, rest) == 0) return hit;
+        if (hit[1] == kRecordTag[1] && hit[2] == kRecordTag[2] && hit[3] == kRecordTag[3] &&
+            hit[4] == kRecordTag[4] && hit[5] == kRecordTag[5] && hit[6] == kRecordTag[6]) {
+            return hit;
+        }
         p = hit + 1;
     }
     return nullptr;
 }
 
-// Extracts the records of one block of whole lines; returns how many lines it held.
-std::uint64_t ExtractBlock(std::string_view block, std::uint64_t linesBefore, RecordTable& table) {
+// Cuts the records of one block of whole lines into `batch` and stores them;
+// returns how many lines the block held.
+std::uint64_t ExtractBlock(std::string_view block, std::uint64_t linesBefore, RecordTable& table,
+                           std::vector<PendingRecord>& batch) {
     const char* cursor = block.data();
     const char* const end = cursor + block.size();
-    std::uint64_t lines = linesBefore;
+    std::uint64_t lines = linesBefore;  // lines that start before the cursor
+    batch.clear();
     while (const char* tag = FindTag(cursor, end)) {
-        const char* start = LineStart(cursor, tag);
-        lines += CountLines(cursor, start);
-        const char* lineEnd = LineEnd(tag, end);
-        ++lines;
-        ExtractRecordAt(std::string_view(start, static_cast<std::size_t>(lineEnd - start)),
-                        static_cast<std::size_t>(tag - start), lines, table);
-        cursor = SkipLineEnd(lineEnd, end);
+        // The lines that start before the tag, the tagged line among them
+        // unless the tag is its first character.
+        lines += CountLines(cursor, tag);
+        if (tag == cursor || IsLineEnd(tag[-1])) ++lines;
+        PendingRecord& pending = batch.emplace_back();
+        pending.line = lines;
+        cursor = SkipLineEnd(CutRecord(tag, end, lines, pending.record), end);
     }
     lines += CountLines(cursor, end);
+    table.StoreAll(batch);
     return lines - linesBefore;
 }
 
@@ -60,8 +67,9 @@ std::uint64_t ConvertLog(LineReader& log, ByteSink& script, ProgressSink& progre
 
     std::uint64_t steps = 0;
     std::string_view block;
+    std::vector<PendingRecord> batch;
     while (log.NextBlock(block)) {
-        steps += ExtractBlock(block, steps, table);
+        steps += ExtractBlock(block, steps, table, batch);
         progress.SetValue(static_cast<double>(steps));
     }
 

@@ -1,11 +1,13 @@
 #include "conversion/record_table.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <limits>
 #include <string>
 
 #include "conversion/conversion_error.h"
+#include "conversion/line_reader.h"
 
 namespace tsry {
 
@@ -39,47 +41,96 @@ constexpr const char* kFieldNames[6] = {"Kind", "Name", "Value", "Extra1", "Extr
 
 }  // namespace
 
+// A bucket holds the upper half of a name's hash beside its slot number + 1,
+// so that a probe rejects other names without touching their slots.
+namespace {
+constexpr std::uint64_t Bucket(std::uint64_t hash, std::size_t slot) {
+    return (hash & 0xffffffff00000000ULL) | (static_cast<std::uint64_t>(slot) + 1);
+}
+constexpr bool SameHash(std::uint64_t bucket, std::uint64_t hash) {
+    return ((bucket ^ hash) >> 32) == 0;
+}
+constexpr std::size_t SlotOf(std::uint64_t bucket) {
+    return static_cast<std::size_t>(bucket & 0xffffffffULL) - 1;
+}
+}  // namespace
+
 RecordTable::RecordTable() : buckets_(64, 0) {}
 
 LogRecord RecordTable::operator[](std::size_t index) const noexcept {
     const Slot& slot = slots_[index];
     const std::string_view f = slot.fields;
+    const std::size_t* e = slot.ends;
     LogRecord record;
+    record.Kind = f.substr(0, e[0]);
     record.Name = slot.name;
-    record.Kind = f.substr(0, slot.ends[0]);
-    record.Value = f.substr(slot.ends[0], slot.ends[1] - slot.ends[0]);
-    record.Extra1 = f.substr(slot.ends[1], slot.ends[2] - slot.ends[1]);
-    record.Extra2 = f.substr(slot.ends[2], slot.ends[3] - slot.ends[2]);
-    record.Extra3 = f.substr(slot.ends[3], slot.ends[4] - slot.ends[3]);
+    record.Value = f.substr(e[1] + 1, e[2] - e[1] - 1);
+    record.Extra1 = f.substr(e[2] + 1, e[3] - e[2] - 1);
+    record.Extra2 = f.substr(e[3] + 1, e[4] - e[3] - 1);
+    record.Extra3 = f.substr(e[4] + 1, e[5] - e[4] - 1);
     return record;
 }
 
 void RecordTable::Fill(Slot& slot, const LogRecord& record, std::uint64_t line) {
-    // assign() reuses the slot's storage, so updating a name costs no allocation
-    // once its values have been seen at their longest.
-    slot.fields.assign(record.Kind);
-    slot.ends[0] = slot.fields.size();
-    slot.fields.append(record.Value);
-    slot.ends[1] = slot.fields.size();
-    slot.fields.append(record.Extra1);
-    slot.ends[2] = slot.fields.size();
-    slot.fields.append(record.Extra2);
-    slot.ends[3] = slot.fields.size();
-    slot.fields.append(record.Extra3);
-    slot.ends[4] = slot.fields.size();
+    // One copy of the record's text when its fields lie as in a log line, the
+    // usual case; assign() reuses the slot's storage, so updating a name costs
+    // no allocation once its values have been seen at their longest.
+    const std::string_view* const fields[6] = {&record.Kind,   &record.Name,   &record.Value,
+                                               &record.Extra1, &record.Extra2, &record.Extra3};
+    bool inLine = true;
+    for (int k = 0; k < 5 && inLine; ++k) {
+        inLine = fields[k]->data() + fields[k]->size() + 1 == fields[k + 1]->data();
+    }
+    if (inLine) {
+        const char* begin = record.Kind.data();
+        slot.fields.assign(begin, record.Extra3.data() + record.Extra3.size());
+        for (int k = 0; k < 6; ++k) {
+            slot.ends[k] = static_cast<std::size_t>(fields[k]->data() + fields[k]->size() - begin);
+        }
+    } else {
+        slot.fields.clear();
+        for (int k = 0; k < 6; ++k) {
+            if (k != 0) slot.fields += kFieldEnd;
+            slot.fields.append(*fields[k]);
+            slot.ends[k] = slot.fields.size();
+        }
+    }
     slot.line = line;
 }
 
 void RecordTable::Store(const LogRecord& record, std::uint64_t line) {
-    const std::uint64_t hash = std::hash<std::string_view>{}(record.Name);
+    Store(record, line, std::hash<std::string_view>{}(record.Name));
+}
+
+void RecordTable::StoreAll(std::span<PendingRecord> records) {
+    // Three passes over the batch, so that the cache misses of many records
+    // overlap instead of following one another: hash and fetch the buckets,
+    // fetch the slots they name, then store.
+    const std::size_t mask = buckets_.size() - 1;
+    for (PendingRecord& pending : records) {
+        pending.hash = std::hash<std::string_view>{}(pending.record.Name);
+        __builtin_prefetch(&buckets_[pending.hash & mask]);
+    }
+    for (const PendingRecord& pending : records) {
+        const std::uint64_t entry = buckets_[pending.hash & mask];
+        if (entry != 0 && SameHash(entry, pending.hash)) {
+            const Slot& slot = slots_[SlotOf(entry)];
+            __builtin_prefetch(&slot);
+            __builtin_prefetch(slot.fields.data());
+        }
+    }
+    for (const PendingRecord& pending : records) Store(pending.record, pending.line, pending.hash);
+}
+
+void RecordTable::Store(const LogRecord& record, std::uint64_t line, std::uint64_t hash) {
     const std::size_t mask = buckets_.size() - 1;
     for (std::size_t b = hash & mask;; b = (b + 1) & mask) {
-        const std::uint32_t entry = buckets_[b];
+        const std::uint64_t entry = buckets_[b];
         if (entry == 0) {
             if (slots_.size() >= std::numeric_limits<std::uint32_t>::max() - 1) {
                 throw ConversionError("The log holds more variable names than can be kept.");
             }
-            buckets_[b] = static_cast<std::uint32_t>(slots_.size() + 1);
+            buckets_[b] = Bucket(hash, slots_.size());
             Slot& slot = slots_.emplace_back();
             slot.name.assign(record.Name);
             slot.hash = hash;
@@ -88,43 +139,46 @@ void RecordTable::Store(const LogRecord& record, std::uint64_t line) {
             if (slots_.size() * 2 > buckets_.size()) Grow();
             return;
         }
-        Slot& slot = slots_[entry - 1];
-        if (slot.hash == hash && slot.name == record.Name) {
-            Fill(slot, record, line);
-            return;
+        if (SameHash(entry, hash)) {
+            Slot& slot = slots_[SlotOf(entry)];
+            if (slot.name == record.Name) {
+                Fill(slot, record, line);
+                return;
+            }
         }
     }
 }
 
 void RecordTable::Grow() {
-    std::vector<std::uint32_t> grown(buckets_.size() * 2, 0);
+    std::vector<std::uint64_t> grown(buckets_.size() * 2, 0);
     const std::size_t mask = grown.size() - 1;
     for (std::size_t i = 0; i < slots_.size(); ++i) {
         std::size_t b = slots_[i].hash & mask;
         while (grown[b] != 0) b = (b + 1) & mask;
-        grown[b] = static_cast<std::uint32_t>(i + 1);
+        grown[b] = Bucket(slots_[i].hash, i);
     }
     buckets_.swap(grown);
 }
 
-void ExtractRecordAt(std::string_view text, std::size_t tag, std::uint64_t line,
-                     RecordTable& table) {
-    std::string_view fields[6];
-    std::size_t pos = tag + kRecordTag.size();
+const char* CutRecord(const char* tag, const char* end, std::uint64_t line, LogRecord& record) {
+    std::string_view* const fields[6] = {&record.Kind,   &record.Name,   &record.Value,
+                                         &record.Extra1, &record.Extra2, &record.Extra3};
+    const char* pos = tag + kRecordTag.size();
     for (int k = 0; k < 6; ++k) {
-        const std::size_t end = text.find(kFieldEnd, pos);
-        if (end == std::string_view::npos) ThrowMissingFields(line, k);
-        fields[k] = text.substr(pos, end - pos);
-        pos = end + 1;
+        const char* fieldEnd = FindInLine(pos, end, kFieldEnd);
+        if (fieldEnd == end || *fieldEnd != kFieldEnd) ThrowMissingFields(line, k);
+        *fields[k] = std::string_view(pos, static_cast<std::size_t>(fieldEnd - pos));
+        pos = fieldEnd + 1;
     }
-    const LogRecord record{fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]};
-    StoreRecord(table, record, line);
+    return LineEnd(pos, end);
 }
 
 bool ExtractRecord(std::string_view text, std::uint64_t line, RecordTable& table) {
     const std::size_t tag = text.find(kRecordTag);
     if (tag == std::string_view::npos) return false;
-    ExtractRecordAt(text, tag, line, table);
+    LogRecord record;
+    (void)CutRecord(text.data() + tag, text.data() + text.size(), line, record);
+    StoreRecord(table, record, line);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,14 @@ struct LogRecord {
     std::string_view Extra3;
 };
 
+// A record cut from a block of lines, waiting to be stored. Its fields point
+// into the block.
+struct PendingRecord {
+    LogRecord record;
+    std::uint64_t line = 0;
+    std::uint64_t hash = 0;
+};
+
 // One record per Name, in the order in which the names first appeared. A later
 // record of a Name keeps the slot of the first and replaces its Kind, Value and
 // extras. Finding a Name costs a hash look-up, not a scan.
@@ -50,33 +59,42 @@ class RecordTable {
     // same Name (exact comparison).
     void Store(const LogRecord& record, std::uint64_t line);
 
+    // Stores `records` in order, as Store would one by one, while fetching
+    // the memory of the later ones ahead of time.
+    void StoreAll(std::span<PendingRecord> records);
+
   private:
     struct Slot {
         std::string name;
-        // Kind, Value, Extra1, Extra2 and Extra3, one after the other.
+        // The record as in its line: Kind#Name#Value#Extra1#Extra2#Extra3,
+        // with the end of each field.
         std::string fields;
-        std::size_t ends[5] = {};
+        std::size_t ends[6] = {};
         std::uint64_t hash = 0;
         std::uint64_t line = 0;
     };
 
     static void Fill(Slot& slot, const LogRecord& record, std::uint64_t line);
+    void Store(const LogRecord& record, std::uint64_t line, std::uint64_t hash);
     void Grow();
 
     std::vector<Slot> slots_;
-    // Open addressing over slot numbers + 1; 0 marks a free bucket.
-    std::vector<std::uint32_t> buckets_;
+    // Open addressing; 0 marks a free bucket.
+    std::vector<std::uint64_t> buckets_;
 };
 
-// Examines one log line (without its terminator). If it holds the tag, cuts the
+// Examines one log line (without its terminator; a line end in `text` is taken
+// as the end of the line). If it holds the tag, cuts the
 // record that follows its first occurrence and stores it. `line` is the line's
 // number in the log, for the table and for the message of a malformed record,
 // which throws ConversionError. Returns whether the line was a record line.
 bool ExtractRecord(std::string_view text, std::uint64_t line, RecordTable& table);
 
-// As ExtractRecord, for a line already known to hold its first tag at `tag`.
-void ExtractRecordAt(std::string_view text, std::size_t tag, std::uint64_t line,
-                     RecordTable& table);
+// Cuts the record whose tag starts at `tag`, in a run of whole lines that ends
+// at `end`, into `record`. `line` is the line's number, for the message of a
+// malformed record (which throws ConversionError). Returns the end of the
+// tagged line: its terminator, or `end`.
+const char* CutRecord(const char* tag, const char* end, std::uint64_t line, LogRecord& record);
 
 // Puts a record that has been cut from line `line` into the table.
 inline void StoreRecord(RecordTable& table, const LogRecord& record, std::uint64_t line) {

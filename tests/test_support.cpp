@@ -48,13 +48,14 @@ ChunkedSource::ChunkedSource(std::string data, std::vector<std::size_t> pieces)
     if (pieces_.empty()) pieces_.push_back(data_.size() + 1);
 }
 
-std::size_t ChunkedSource::Read(char* buffer, std::size_t size) {
-    std::size_t n =
-        std::min({size, data_.size() - offset_, std::max<std::size_t>(pieces_[next_], 1)});
+std::string_view ChunkedSource::NextChunk() {
+    const std::size_t n =
+        std::min(data_.size() - offset_, std::max<std::size_t>(pieces_[next_], 1));
     next_ = (next_ + 1) % pieces_.size();
-    std::copy_n(data_.data() + offset_, n, buffer);
+    chunk_.assign(data_, offset_, n);
+    chunk_.shrink_to_fit();
     offset_ += n;
-    return n;
+    return chunk_;
 }
 
 std::string RecordingProgress::Number(double value) {

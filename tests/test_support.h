@@ -38,13 +38,14 @@ void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 class ChunkedSource final : public ByteSource {
   public:
     ChunkedSource(std::string data, std::vector<std::size_t> pieces);
-    std::size_t Read(char* buffer, std::size_t size) override;
+    std::string_view NextChunk() override;
 
   private:
     std::string data_;
     std::vector<std::size_t> pieces_;
     std::size_t offset_ = 0;
     std::size_t next_ = 0;
+    std::string chunk_;  // a copy, so that reading past a chunk is caught by the sanitizers
 };
 
 // Records every progress call, for checking the order and the sums.
