@@ -227,16 +227,52 @@ FileSource::FileSource(const std::filesystem::path& path, std::size_t chunkSize)
         ::close(fd_);
         throw FileError("Cannot open the log", path, EISDIR);
     }
-    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (S_ISREG(info.st_mode)) {
+        plainSize_ = static_cast<std::uint64_t>(info.st_size);
+        ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
     buffer_.reset(new char[chunkSize_]);
 }
 
-FileSource::~FileSource() { ::close(fd_); }
+FileSource::FileSource(const FileSource& other, std::uint64_t begin, std::uint64_t end)
+    : path_(other.path_),
+      fd_(other.fd_),
+      ownsFd_(false),
+      chunkSize_(other.chunkSize_),
+      plainSize_(other.plainSize_),
+      offset_(begin),
+      limit_(end),
+      buffer_(new char[chunkSize_]) {}
+
+FileSource::~FileSource() {
+    if (ownsFd_) ::close(fd_);
+}
+
+void FileSource::Restrict(std::uint64_t begin, std::uint64_t end) {
+    offset_ = begin;
+    limit_ = end;
+}
+
+std::unique_ptr<FileSource> FileSource::Share(std::uint64_t begin, std::uint64_t end) const {
+    return std::unique_ptr<FileSource>(new FileSource(*this, begin, end));
+}
 
 std::string_view FileSource::NextChunk() {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize_, limit_ - offset_));
+    if (want == 0) return {};
     for (;;) {
-        const ssize_t n = ::read(fd_, buffer_.get(), chunkSize_);
-        if (n >= 0) return {buffer_.get(), static_cast<std::size_t>(n)};
+        // Positioned reads, so that two readers can share the descriptor.
+        const ssize_t n = ::pread(fd_, buffer_.get(), want, static_cast<off_t>(offset_));
+        if (n >= 0) {
+            offset_ += static_cast<std::uint64_t>(n);
+            return {buffer_.get(), static_cast<std::size_t>(n)};
+        }
+        if (errno == ESPIPE) {
+            // A pipe or a terminal: read on from where it is.
+            const ssize_t m = ::read(fd_, buffer_.get(), want);
+            if (m >= 0) return {buffer_.get(), static_cast<std::size_t>(m)};
+        }
         if (errno != EINTR) throw FileError("Cannot read the log", path_, errno);
     }
 }

@@ -62,10 +62,29 @@ class FileSource final : public ByteSource {
 
     std::string_view NextChunk() override;
 
+    // Reads only the bytes from `begin` up to `end` (or to the end of the
+    // file, however far it grows) from now on.
+    void Restrict(std::uint64_t begin, std::uint64_t end);
+    // A second reader of the same open file, restricted in the same way.
+    [[nodiscard]] std::unique_ptr<FileSource> Share(std::uint64_t begin, std::uint64_t end) const;
+
+    [[nodiscard]] int descriptor() const noexcept { return fd_; }
+    [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
+    // The file's size when it was opened, or 0 for anything but a plain file.
+    [[nodiscard]] std::uint64_t plainFileSize() const noexcept { return plainSize_; }
+
+    static constexpr std::uint64_t kToTheEnd = ~std::uint64_t{0};
+
   private:
+    FileSource(const FileSource& other, std::uint64_t begin, std::uint64_t end);
+
     std::filesystem::path path_;
     int fd_ = -1;
+    bool ownsFd_ = true;
     std::size_t chunkSize_;
+    std::uint64_t plainSize_ = 0;
+    std::uint64_t offset_ = 0;
+    std::uint64_t limit_ = kToTheEnd;
     std::unique_ptr<char[]> buffer_;
 };
 

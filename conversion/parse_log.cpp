@@ -1,6 +1,12 @@
 #include "conversion/parse_log.h"
 
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,7 +60,133 @@ std::uint64_t ExtractBlock(std::string_view block, std::uint64_t linesBefore, Re
     return lines - linesBefore;
 }
 
+// What one reader of a part of the log found.
+struct Extraction {
+    RecordTable table;
+    std::uint64_t lines = 0;
+};
+
+// Reads `reader` to its end into `part`, publishing the lines read so far in
+// `progress` after each block, until `cancelled` is set.
+void ExtractAll(LineReader& reader, Extraction& part, std::atomic<std::uint64_t>& linesRead,
+                const std::atomic<bool>& cancelled) {
+    std::vector<PendingRecord> batch;
+    std::string_view block;
+    while (!cancelled.load(std::memory_order_relaxed) && reader.NextBlock(block)) {
+        part.lines += ExtractBlock(block, part.lines, part.table, batch);
+        linesRead.store(part.lines, std::memory_order_relaxed);
+    }
+}
+
+// Where the second half of a large log starts: right after the first line end
+// at or past its middle (CR LF taken whole). Nothing when the log is too small
+// to be worth two readers, or its middle line is huge.
+std::optional<std::uint64_t> SplitPoint(const FileSource& log) {
+    const std::uint64_t size = log.plainFileSize();
+    if (size < detail::MinimumSplitSize() || size < 2) return std::nullopt;
+    char buffer[4096];
+    std::uint64_t pos = size / 2 - 1;
+    while (pos < size / 2 + (std::uint64_t{1} << 20)) {
+        const ssize_t n = ::pread(log.descriptor(), buffer, sizeof buffer, static_cast<off_t>(pos));
+        if (n <= 0) return std::nullopt;
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] == '\n') return pos + static_cast<std::uint64_t>(i) + 1;
+            if (buffer[i] == '\r') {
+                char next = 0;
+                const off_t at = static_cast<off_t>(pos + static_cast<std::uint64_t>(i) + 1);
+                const bool pair =
+                    i + 1 < n ? buffer[i + 1] == '\n'
+                              : ::pread(log.descriptor(), &next, 1, at) == 1 && next == '\n';
+                return pos + static_cast<std::uint64_t>(i) + (pair ? 2 : 1);
+            }
+        }
+        pos += static_cast<std::uint64_t>(n);
+    }
+    return std::nullopt;
+}
+
+// The extraction pass over the whole log. A large log is read in two halves
+// at once, the second on a helper thread that does nothing but read and cut
+// its own records; the halves are then merged as one reader would have stored
+// them: the first half's table, then the second's records in their order,
+// numbered after the first half's lines. Errors are those of the first bad
+// line in log order.
+Extraction ExtractLog(FileSource& log, ProgressSink& progress) {
+    Extraction first;
+    std::atomic<std::uint64_t> firstLines{0};
+    std::atomic<std::uint64_t> secondLines{0};
+    std::atomic<bool> cancelled{false};
+    const std::optional<std::uint64_t> split = SplitPoint(log);
+    if (!split) {
+        LineReader reader(log);
+        std::vector<PendingRecord> batch;
+        std::string_view block;
+        while (reader.NextBlock(block)) {
+            first.lines += ExtractBlock(block, first.lines, first.table, batch);
+            progress.SetValue(static_cast<double>(first.lines));
+        }
+        return first;
+    }
+
+    std::unique_ptr<FileSource> secondSource = log.Share(*split, FileSource::kToTheEnd);
+    log.Restrict(0, *split);
+    Extraction second;
+    std::future<void> helper = std::async(std::launch::async, [&] {
+        LineReader reader(*secondSource);
+        ExtractAll(reader, second, secondLines, cancelled);
+    });
+    struct CancelOnExit {
+        std::atomic<bool>& flag;
+        std::future<void>& helper;
+        ~CancelOnExit() {
+            flag = true;
+            if (helper.valid()) helper.wait();
+        }
+    } cancelOnExit{cancelled, helper};
+
+    LineReader reader(log);
+    std::vector<PendingRecord> batch;
+    std::string_view block;
+    while (reader.NextBlock(block)) {
+        first.lines += ExtractBlock(block, first.lines, first.table, batch);
+        progress.SetValue(static_cast<double>(first.lines + secondLines.load()));
+    }
+    while (helper.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        progress.SetValue(static_cast<double>(first.lines + secondLines.load()));
+    }
+    try {
+        helper.get();
+    } catch (const MalformedRecord& e) {
+        throw MalformedRecord(first.lines + e.line(), e.fieldsFound());
+    }
+    for (std::size_t i = 0; i < second.table.size(); ++i) {
+        first.table.Store(second.table[i], first.lines + second.table.LineOf(i));
+    }
+    first.lines += second.lines;
+    progress.SetValue(static_cast<double>(first.lines));
+    return first;
+}
+
+// The writing pass: the statement group of every record, and the closing block.
+std::uint64_t WriteScript(const RecordTable& table, std::uint64_t steps, ScriptWriter& writer,
+                          ProgressSink& progress) {
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        writer.WriteRecord(table, i);
+        if ((i + 1) % kRecordsPerReport == 0) progress.SetValue(static_cast<double>(steps + i + 1));
+    }
+    steps += table.size();
+    if (table.size() % kRecordsPerReport != 0) progress.SetValue(static_cast<double>(steps));
+    writer.WriteClosing();
+    writer.Flush();
+    return steps;
+}
+
 }  // namespace
+
+std::uint64_t& detail::MinimumSplitSize() {
+    static std::uint64_t size = std::uint64_t{32} << 20;
+    return size;
+}
 
 std::string CompletionText(const std::filesystem::path& outputPath) {
     return "Parsing complete, " + outputPath.filename().string() + " created.";
@@ -72,17 +204,7 @@ std::uint64_t ConvertLog(LineReader& log, ByteSink& script, ProgressSink& progre
         steps += ExtractBlock(block, steps, table, batch);
         progress.SetValue(static_cast<double>(steps));
     }
-
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        writer.WriteRecord(table, i);
-        if ((i + 1) % kRecordsPerReport == 0) progress.SetValue(static_cast<double>(steps + i + 1));
-    }
-    steps += table.size();
-    if (table.size() % kRecordsPerReport != 0) progress.SetValue(static_cast<double>(steps));
-
-    writer.WriteClosing();
-    writer.Flush();
-    return steps;
+    return WriteScript(table, steps, writer, progress);
 }
 
 void ParseLog(const std::filesystem::path& logPath, std::optional<std::uint64_t> lineCount,
@@ -96,8 +218,10 @@ void ParseLog(const std::filesystem::path& logPath, std::optional<std::uint64_t>
     progress.SetValue(0);
     progress.Show();
 
-    LineReader reader(log);
-    ConvertLog(reader, output, progress);
+    ScriptWriter writer(output);
+    writer.WriteOpening();
+    const Extraction extraction = ExtractLog(log, progress);
+    WriteScript(extraction.table, extraction.lines, writer, progress);
     output.Commit();
 
     status.SetText(CompletionText(outputPath));

@@ -15,7 +15,7 @@ namespace {
 
 constexpr const char* kFieldNames[6] = {"Kind", "Name", "Value", "Extra1", "Extra2", "Extra3"};
 
-[[noreturn]] void ThrowMissingFields(std::uint64_t line, int found) {
+std::string MissingFieldsMessage(std::uint64_t line, int found) {
     std::string message = "line " + std::to_string(line) + ": the record after " +
                           std::string(kRecordTag) + " is cut short: ";
     if (found == 0) {
@@ -36,7 +36,7 @@ constexpr const char* kFieldNames[6] = {"Kind", "Name", "Value", "Extra1", "Extr
         message += kFieldNames[k];
     }
     message += ". A record line must read Kind#Name#Value#Extra1#Extra2#Extra3# after the tag.";
-    throw ConversionError(message);
+    return message;
 }
 
 }  // namespace
@@ -54,6 +54,11 @@ constexpr std::size_t SlotOf(std::uint64_t bucket) {
     return static_cast<std::size_t>(bucket & 0xffffffffULL) - 1;
 }
 }  // namespace
+
+MalformedRecord::MalformedRecord(std::uint64_t line, int fieldsFound)
+    : ConversionError(MissingFieldsMessage(line, fieldsFound)),
+      line_(line),
+      fieldsFound_(fieldsFound) {}
 
 RecordTable::RecordTable() : buckets_(64, 0) {}
 
@@ -166,7 +171,7 @@ const char* CutRecord(const char* tag, const char* end, std::uint64_t line, LogR
     const char* pos = tag + kRecordTag.size();
     for (int k = 0; k < 6; ++k) {
         const char* fieldEnd = FindInLine(pos, end, kFieldEnd);
-        if (fieldEnd == end || *fieldEnd != kFieldEnd) ThrowMissingFields(line, k);
+        if (fieldEnd == end || *fieldEnd != kFieldEnd) throw MalformedRecord(line, k);
         *fields[k] = std::string_view(pos, static_cast<std::size_t>(fieldEnd - pos));
         pos = fieldEnd + 1;
     }

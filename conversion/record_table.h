@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "conversion/conversion_error.h"
+
 // Tagged log lines and the table of the newest value of every variable name.
 //
 // A record line holds the tag "<TS_RY>" and, right after its first
@@ -28,6 +30,18 @@ struct LogRecord {
     std::string_view Extra1;
     std::string_view Extra2;
     std::string_view Extra3;
+};
+
+// A tagged line with fewer than six fields, `fieldsFound` of them complete.
+class MalformedRecord : public ConversionError {
+  public:
+    MalformedRecord(std::uint64_t line, int fieldsFound);
+    [[nodiscard]] std::uint64_t line() const noexcept { return line_; }
+    [[nodiscard]] int fieldsFound() const noexcept { return fieldsFound_; }
+
+  private:
+    std::uint64_t line_;
+    int fieldsFound_;
 };
 
 // A record cut from a block of lines, waiting to be stored. Its fields point

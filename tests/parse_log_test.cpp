@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <string>
 
+#include "bench/log_generator.h"
 #include "conversion/conversion_error.h"
 #include "tests/test_support.h"
 
@@ -151,6 +153,85 @@ TEST_F(ParseLogTest, ConvertsALogThatIsItselfNamedTsryNss) {
     ParseLog("tsry.nss", std::nullopt, progress_, status_);
     EXPECT_EQ(ReadFile("tsry.nss"), Script(kExampleStatements));
     EXPECT_EQ(dir_.Entries(), Strings{"tsry.nss"});
+}
+
+// A large log is read in two halves at once; the script must be the same as
+// one reader's, wherever the middle falls.
+class TwoHalves : public ParseLogTest {
+  protected:
+    void SetUp() override {
+        ParseLogTest::SetUp();
+        saved_ = detail::MinimumSplitSize();
+        detail::MinimumSplitSize() = 1;
+    }
+    void TearDown() override {
+        detail::MinimumSplitSize() = saved_;
+        ParseLogTest::TearDown();
+    }
+    static std::string OneReader(const std::string& log) {
+        class StringSink final : public ByteSink {
+          public:
+            void Write(std::string_view bytes) override { text.append(bytes); }
+            std::string text;
+        } sink;
+        test::ChunkedSource source(log, {});
+        LineReader reader(source);
+        NoProgress progress;
+        ConvertLog(reader, sink, progress);
+        return sink.text;
+    }
+
+  private:
+    std::uint64_t saved_ = 0;
+};
+
+TEST_F(TwoHalves, GiveTheScriptOfOneReader) {
+    for (const char* end : {"\r\n", "\n", "\r"}) {
+        bench::LogShape shape;
+        shape.bytes = 3 << 20;
+        shape.names = 500;
+        shape.lineEnd = end;
+        shape.tricky = true;
+        std::ostringstream out;
+        bench::GenerateLog(shape, out);
+        const std::string log = out.str();
+        EXPECT_TRUE(Convert(log) == OneReader(log)) << "line end " << std::string_view(end).size();
+    }
+}
+
+TEST_F(TwoHalves, SplitAtEveryPlaceNearTheMiddle) {
+    // Small logs whose middle falls inside a CR LF pair, on a lone CR, inside
+    // a record, and so on; the same name on both sides.
+    const std::string pieces[] = {
+        "x<TS_RY>INT#a#1#0#0#0#", "\r\n", "\r", "\n", "x<TS_RY>INT#b#2#0#0#0#", "chatter",
+        "x<TS_RY>STR#a#3#0#0#0#"};
+    for (int shape = 0; shape < 200; ++shape) {
+        std::string log;
+        for (int i = 0, s = shape; i < 8; ++i, s = s * 7 + 3) log += pieces[s % 7];
+        EXPECT_EQ(Convert(log), OneReader(log)) << shape;
+    }
+}
+
+TEST_F(TwoHalves, NumberABadLineInTheSecondHalfFromTheStart) {
+    std::string log;
+    for (int i = 0; i < 1000; ++i) log += "x<TS_RY>INT#n" + std::to_string(i) + "#1#0#0#0#\r\n";
+    log += "x<TS_RY>INT#broken\r\n";
+    WriteFile("server.log", log);
+    try {
+        ParseLog("server.log", std::nullopt, progress_, status_);
+        FAIL() << "no error";
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(std::string(e.what()).substr(0, 11), "line 1001: ");
+    }
+    // And the first half's bad line is the one reported when both have one.
+    log = "x<TS_RY>INT#early\r\n" + log;
+    WriteFile("server.log", log);
+    try {
+        ParseLog("server.log", std::nullopt, progress_, status_);
+        FAIL() << "no error";
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(std::string(e.what()).substr(0, 8), "line 1: ");
+    }
 }
 
 // Every failure leaves an earlier script exactly as it was and no temporary file.
