@@ -1,6 +1,8 @@
 #include "conversion/script_writer.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <string>
 
 #include "conversion/conversion_error.h"
@@ -61,38 +63,28 @@ constexpr const char* kPartNames[5] = {"AreaTag", "PosX", "PosY", "PosZ", "Facin
     throw ConversionError(message);
 }
 
-// Name, Value? and the three extras of the INT, STR and FLT calls.
-void AppendExtras(std::string& out, const LogRecord& record) {
-    out += ", ";
-    out += record.Extra1;
-    out += ", ";
-    out += record.Extra2;
-    out += ", ";
-    out += record.Extra3;
-    out += ");";
-    out += kEol;
-}
-
-void AppendNameArgument(std::string& out, std::string_view call, const LogRecord& record) {
-    out += call;
-    out += '"';
-    AppendQuoted(out, record.Name);
-    out += '"';
-}
-
 }  // namespace
 
 void AppendQuoted(std::string& out, std::string_view text) {
+    // The next quote and the next backslash, each found once with memchr, so
+    // that a long value costs two passes at memory speed.
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    auto next = [end](const char* from, char c) {
+        const void* hit = std::memchr(from, c, static_cast<std::size_t>(end - from));
+        return hit != nullptr ? static_cast<const char*>(hit) : end;
+    };
+    const char* quote = next(p, '"');
+    const char* backslash = next(p, '\\');
     for (;;) {
-        const std::size_t special = text.find_first_of("\"\\");
-        if (special == std::string_view::npos) {
-            out += text;
-            return;
-        }
-        out += text.substr(0, special);
+        const char* special = std::min(quote, backslash);
+        out.append(p, special);
+        if (special == end) return;
         out += '\\';
-        out += text[special];
-        text.remove_prefix(special + 1);
+        out += *special;
+        p = special + 1;
+        if (special == quote) quote = next(p, '"');
+        if (special == backslash) backslash = next(p, '\\');
     }
 }
 
@@ -112,24 +104,60 @@ void ScriptWriter::WriteRecord(const RecordTable& table, std::size_t index) {
     WriteRecord(table[index], table.LineOf(index));
 }
 
+void ScriptWriter::Put(std::string_view text) {
+    if (text.size() <= kFlushSize) {
+        pending_ += text;
+        return;
+    }
+    // A huge field goes out in slices, so the buffer stays small.
+    for (; !text.empty(); text.remove_prefix(std::min(text.size(), kFlushSize))) {
+        pending_ += text.substr(0, kFlushSize);
+        FlushIfFull();
+    }
+}
+
+void ScriptWriter::PutQuoted(std::string_view text) {
+    // Escaping looks at one character at a time, so slices escape alike.
+    for (;;) {
+        const std::string_view slice = text.substr(0, kFlushSize);
+        AppendQuoted(pending_, slice);
+        text.remove_prefix(slice.size());
+        if (text.empty()) return;
+        FlushIfFull();
+    }
+}
+
+void ScriptWriter::PutNameAndExtras(std::string_view call, const LogRecord& record,
+                                    std::string_view middle, std::string_view value,
+                                    bool quotedValue) {
+    Put(call);
+    Put("\"");
+    PutQuoted(record.Name);
+    Put("\"");
+    Put(middle);
+    if (quotedValue) {
+        PutQuoted(value);
+        Put("\"");
+    } else {
+        Put(value);
+    }
+    Put(", ");
+    Put(record.Extra1);
+    Put(", ");
+    Put(record.Extra2);
+    Put(", ");
+    Put(record.Extra3);
+    Put(");");
+    Put(kEol);
+}
+
 void ScriptWriter::WriteRecord(const LogRecord& record, std::uint64_t line) {
-    std::string& out = pending_;
     if (record.Kind == "INT") {
-        AppendNameArgument(out, "    SetTSRYInt(", record);
-        out += ", ";
-        out += record.Value;
-        AppendExtras(out, record);
+        PutNameAndExtras("    SetTSRYInt(", record, ", ", record.Value, false);
     } else if (record.Kind == "STR") {
-        AppendNameArgument(out, "    SetTSRYString(", record);
-        out += ", \"";
-        AppendQuoted(out, record.Value);
-        out += '"';
-        AppendExtras(out, record);
+        PutNameAndExtras("    SetTSRYString(", record, ", \"", record.Value, true);
     } else if (record.Kind == "FLT") {
-        AppendNameArgument(out, "    SetTSRYFloat(", record);
-        out += ", ";
-        out += record.Value;
-        AppendExtras(out, record);
+        PutNameAndExtras("    SetTSRYFloat(", record, ", ", record.Value, false);
     } else if (record.Kind == "LOC") {
         // Split all five parts before writing anything of the group.
         std::array<std::string_view, 5> part;
@@ -140,25 +168,23 @@ void ScriptWriter::WriteRecord(const LogRecord& record, std::uint64_t line) {
             part[static_cast<std::size_t>(k)] = rest.substr(0, end);
             rest.remove_prefix(end + 1);
         }
-        out += "    oTYArea=GetObjectByTag(\"";
-        AppendQuoted(out, part[0]);
-        out += "\");";
-        out += kEol;
-        out += "    vTYVector=Vector(";
-        out += part[1];
-        out += ", ";
-        out += part[2];
-        out += ", ";
-        out += part[3];
-        out += ");";
-        out += kEol;
-        out += "    lTYLoc=Location(oTYArea, vTYVector, ";
-        out += part[4];
-        out += ");";
-        out += kEol;
-        AppendNameArgument(out, "    SetTSRYLocationC(", record);
-        out += ", lTYLoc";
-        AppendExtras(out, record);
+        Put("    oTYArea=GetObjectByTag(\"");
+        PutQuoted(part[0]);
+        Put("\");");
+        Put(kEol);
+        Put("    vTYVector=Vector(");
+        Put(part[1]);
+        Put(", ");
+        Put(part[2]);
+        Put(", ");
+        Put(part[3]);
+        Put(");");
+        Put(kEol);
+        Put("    lTYLoc=Location(oTYArea, vTYVector, ");
+        Put(part[4]);
+        Put(");");
+        Put(kEol);
+        PutNameAndExtras("    SetTSRYLocationC(", record, ", lTYLoc", {}, false);
     } else {
         return;
     }

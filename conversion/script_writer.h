@@ -39,6 +39,11 @@ class ScriptWriter {
 
   private:
     void FlushIfFull();
+    void Put(std::string_view text);
+    void PutQuoted(std::string_view text);
+    // call "Name" middle value, Extra1, Extra2, Extra3);
+    void PutNameAndExtras(std::string_view call, const LogRecord& record, std::string_view middle,
+                          std::string_view value, bool quotedValue);
 
     ByteSink& sink_;
     std::string pending_;

@@ -137,5 +137,21 @@ TEST(ScriptWriter, HandsLargeOutputToTheSinkInPieces) {
     EXPECT_EQ(sink.text, expected);
 }
 
+TEST(ScriptWriter, EscapesAHugeValueAcrossItsSlices) {
+    std::string value(700000, 'v');
+    for (std::size_t i = 0; i < value.size(); i += 4099) value[i] = (i / 4099) % 2 ? '"' : '\\';
+    for (std::size_t i : {262143u, 262144u, 262145u, 524287u, 524288u}) value[i] = '"';
+    value.back() = '\\';
+    std::string escaped;
+    for (char c : value) {
+        if (c == '"' || c == '\\') escaped += '\\';
+        escaped += c;
+    }
+    const std::string big(300000, 'x');
+    EXPECT_TRUE(
+        Statements({"x<TS_RY>STR#" + value + "#" + value + "#" + big + "#0#0#"}) ==
+        CrLf({"    SetTSRYString(\"" + escaped + "\", \"" + escaped + "\", " + big + ", 0, 0);"}));
+}
+
 }  // namespace
 }  // namespace tsry

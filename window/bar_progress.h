@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <cstdint>
 
 #include "conversion/parse_log.h"
@@ -9,13 +10,15 @@ class QProgressBar;
 namespace tsry {
 
 // Drives a QProgressBar from a conversion run. The run's counts can pass any
-// int range, so the bar shows them in thousandths of the range; it is repainted
-// at once, since the run holds the event loop, but only when what it shows
-// changes. A range maximum of 0 shows a busy bar; a value past the maximum
-// shows a full one.
+// int range, so the bar shows them in thousandths of the range. The run holds
+// the event loop, so the bar is repainted at once, but only when what it shows
+// has changed and at most every kPaintInterval milliseconds: a long run moves
+// it smoothly, and painting costs the run next to nothing. A range maximum of
+// 0 shows a busy bar; a value past the maximum shows a full one.
 class BarProgress final : public ProgressSink {
   public:
     static constexpr int kResolution = 1000;
+    static constexpr qint64 kPaintInterval = 40;
 
     explicit BarProgress(QProgressBar* bar);
 
@@ -30,8 +33,11 @@ class BarProgress final : public ProgressSink {
 
   private:
     void Update();
+    void Paint();
 
     QProgressBar* bar_;
+    QElapsedTimer sincePaint_;
+    int painted_ = -2;
     double minimum_ = 0;
     double maximum_ = 0;
     double value_ = 0;

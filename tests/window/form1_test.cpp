@@ -99,6 +99,7 @@ class Form1Test : public QObject {
     void browseWithTheRealFileDialog();
     void keyboardAlone();
     void barMapsHugeCountsAndOverflow();
+    void barPaintsOnlyWhenItChangesAndAtAPace();
 
   private:
     template <class T>
@@ -190,7 +191,7 @@ void Form1Test::browseThenParse() {
     QCOMPARE(watcher.events, QStringList({"show", "hide"}));
     QVERIFY(!watcher.paintedValues.isEmpty());
     // 5 lines and 2 records of a range of 10 steps.
-    QCOMPARE(watcher.paintedValues.back(), 700);
+    QCOMPARE(child<QProgressBar>("ProgressBar")->value(), 700);
     QVERIFY(!child<QProgressBar>("ProgressBar")->isVisible());
     QCOMPARE(form_->progressCount(), 7u);
     // A picture of the window after a run, when asked for (make screenshot).
@@ -223,7 +224,7 @@ void Form1Test::parseUsesTheEditedPathAndTheCountedRange() {
     QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
     QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), ExpectedScript());
     // 7 steps of the 80 that the counted log would have needed.
-    QCOMPARE(watcher.paintedValues.back(), 87);
+    QCOMPARE(child<QProgressBar>("ProgressBar")->value(), 87);
 }
 
 void Form1Test::cancelledBrowseChangesNothing() {
@@ -337,6 +338,37 @@ void Form1Test::barMapsHugeCountsAndOverflow() {
     progress.SetMaximum(0);
     QCOMPARE(bar.minimum(), 0);
     QCOMPARE(bar.maximum(), 0);
+}
+
+void Form1Test::barPaintsOnlyWhenItChangesAndAtAPace() {
+    QWidget host;
+    auto* bar = new QProgressBar(&host);
+    bar->hide();
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+    BarWatcher watcher(bar);
+    tsry::BarProgress progress(bar);
+    progress.SetMinimum(0);
+    progress.SetMaximum(1e6);
+    progress.SetValue(0);
+    progress.Show();
+    const qsizetype atShow = watcher.paintedValues.size();
+    QCOMPARE(atShow, 1);
+    // A fast run: a thousand new values in far less than the interval.
+    for (int i = 1; i <= 1000; ++i) progress.SetValue(i * 500.0);
+    QCOMPARE(watcher.paintedValues.size(), atShow);
+    QCOMPARE(bar->value(), 500);
+    // A slow one: every change after the interval is shown at once...
+    QTest::qWait(tsry::BarProgress::kPaintInterval + 10);
+    progress.SetValue(600000);
+    QCOMPARE(watcher.paintedValues.back(), 600);
+    // ...but not a value that shows no change.
+    QTest::qWait(tsry::BarProgress::kPaintInterval + 10);
+    const qsizetype before = watcher.paintedValues.size();
+    progress.SetValue(600000.5);
+    QCOMPARE(watcher.paintedValues.size(), before);
+    progress.Hide();
+    QCOMPARE(watcher.events.back(), QStringLiteral("hide"));
 }
 
 int main(int argc, char** argv) {
