@@ -18,6 +18,10 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"crlf", "lf", "cr"}));
     app.add_option("--seed", shape.seed, "Seed of the generator");
     app.add_flag("--tricky", shape.tricky, "Add awkward but valid lines");
+    bool oneLine = false;
+    bool oneLineValue = false;
+    app.add_flag("--one-line", oneLine, "One line of the given size holding one small record");
+    app.add_flag("--one-line-value", oneLineValue, "One line whose record's value fills it");
     app.add_option("-o,--output", output, "File to write")->required();
     CLI11_PARSE(app, argc, argv);
 
@@ -28,7 +32,12 @@ int main(int argc, char** argv) {
     }
     shape.lineEnd = eol == "lf" ? "\n" : eol == "cr" ? "\r" : "\r\n";
     std::ofstream out(output, std::ios::binary | std::ios::trunc);
-    const std::uint64_t lines = tsry::bench::GenerateLog(shape, out);
+    std::uint64_t lines = 1;
+    if (oneLine || oneLineValue) {
+        tsry::bench::GenerateLongLine(shape.bytes, oneLineValue, out);
+    } else {
+        lines = tsry::bench::GenerateLog(shape, out);
+    }
     out.close();
     if (!out) {
         std::cerr << "tsry-genlog: cannot write " << output << '\n';

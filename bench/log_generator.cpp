@@ -121,6 +121,30 @@ std::uint64_t ParseSize(std::string_view text) {
     return value * unit;
 }
 
+void GenerateLongLine(std::uint64_t bytes, bool hugeValue, std::ostream& out) {
+    const std::string chatter = "Script warning: OnHeartbeat took 12 ms in ar_crypt_entry. ";
+    auto pad = [&](std::uint64_t n) {
+        std::string block;
+        while (block.size() < (1 << 20)) block += chatter;
+        for (; n >= block.size(); n -= block.size()) {
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+        }
+        out.write(block.data(), static_cast<std::streamsize>(n));
+    };
+    const std::uint64_t half = bytes / 2;
+    out << "[Sat Nov 14 18:00:05] ";
+    if (hugeValue) {
+        out << "<TS_RY>STR#PW_BIG#";
+        pad(bytes > 64 ? bytes - 64 : 0);
+        out << "#0#0#0#\r\n";
+    } else {
+        pad(half);
+        out << "<TS_RY>STR#PW_TITLE_Aldren#Warden of the North Gate#0#0#0#";
+        pad(bytes > half + 128 ? bytes - half - 128 : 0);
+        out << "\r\n";
+    }
+}
+
 std::uint64_t GenerateLog(const LogShape& shape, std::ostream& out) {
     Random random(shape.seed);
     std::string buffer;

@@ -23,6 +23,11 @@ struct LogShape {
     bool tricky = false;
 };
 
+// Writes one line of about `bytes` bytes holding one record: half of it server
+// text before the tag, the rest after the record's last "#" or, with
+// `hugeValue`, in the record's Value.
+void GenerateLongLine(std::uint64_t bytes, bool hugeValue, std::ostream& out);
+
 // Writes a log of `shape` to `out`; returns the number of lines written.
 std::uint64_t GenerateLog(const LogShape& shape, std::ostream& out);
 

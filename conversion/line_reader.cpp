@@ -1,12 +1,16 @@
 #include "conversion/line_reader.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <future>
+#include <new>
 
 #include "conversion/conversion_error.h"
 
@@ -25,6 +29,19 @@ using Bytes32 = unsigned char __attribute__((vector_size(32)));
 #else
 #define TSRY_VECTOR_CLONES
 #endif
+
+// Sums the 32 byte lanes.
+std::uint64_t SumLanes(const Bytes32& lanes) noexcept {
+    std::uint64_t words[4];
+    std::memcpy(words, &lanes, sizeof words);
+    std::uint64_t total = 0;
+    for (std::uint64_t w : words) {
+        const std::uint64_t pairs =
+            (w & 0x00ff00ff00ff00ffULL) + ((w >> 8) & 0x00ff00ff00ff00ffULL);
+        total += (pairs * 0x0001000100010001ULL) >> 48;
+    }
+    return total;
+}
 
 // Line ends in [p, p + size) plus the line end decided by the byte after the
 // range: an LF, or a CR that is not followed by an LF. p[size] must be readable.
@@ -50,71 +67,28 @@ std::uint64_t CountLineEndsBefore(const unsigned char* p, std::size_t size) noex
             const auto ends = (here == lf) | ((here == cr) & (next != lf));
             lanes += reinterpret_cast<const Bytes32&>(ends) & one;
         }
-        for (unsigned lane = 0; lane < 32; ++lane) total += lanes[lane];
+        total += SumLanes(lanes);
+    }
+    // The rest, eight bytes at a time: exact byte matches as high bits.
+    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
+    auto matches = [](std::uint64_t word, std::uint64_t pattern) {
+        const std::uint64_t x = word ^ pattern;
+        return ~(((x & kLow7) + kLow7) | x | kLow7);
+    };
+    for (; size - i >= 8; i += 8) {
+        std::uint64_t here;
+        std::uint64_t next;
+        std::memcpy(&here, p + i, sizeof here);
+        std::memcpy(&next, p + i + 1, sizeof next);
+        const std::uint64_t ends =
+            matches(here, 0x0a0a0a0a0a0a0a0aULL) |
+            (matches(here, 0x0d0d0d0d0d0d0d0dULL) & ~matches(next, 0x0a0a0a0a0a0a0a0aULL));
+        total += static_cast<unsigned>(__builtin_popcountll(ends));
     }
     for (; i < size; ++i) {
         total += static_cast<unsigned>(p[i] == '\n' || (p[i] == '\r' && p[i + 1] != '\n'));
     }
     return total;
-}
-
-// Sums the 32 byte lanes.
-std::uint64_t SumLanes(const Bytes32& lanes) noexcept {
-    std::uint64_t words[4];
-    std::memcpy(words, &lanes, sizeof words);
-    std::uint64_t total = 0;
-    for (std::uint64_t w : words) {
-        const std::uint64_t pairs =
-            (w & 0x00ff00ff00ff00ffULL) + ((w >> 8) & 0x00ff00ff00ff00ffULL);
-        total += (pairs * 0x0001000100010001ULL) >> 48;
-    }
-    return total;
-}
-
-// The body of FindCountingLineEnds: one pass that both counts line ends and
-// looks for `c`, 32 bytes at a time, leaving the rare chunk that holds `c` to
-// a byte loop.
-TSRY_VECTOR_CLONES
-const char* FindCountingLineEndsIn(const unsigned char* p, const unsigned char* end,
-                                   unsigned char c, std::uint64_t& lineEnds) noexcept {
-    Bytes32 lf = {};
-    lf += '\n';
-    Bytes32 cr = {};
-    cr += '\r';
-    Bytes32 wanted = {};
-    wanted += c;
-    Bytes32 one = {};
-    one += 1;
-    using Words32 = unsigned long long __attribute__((vector_size(32)));
-    // The vector loop reads one byte past each 32, so it stops 33 short of the end.
-    while (end - p > 32) {
-        Bytes32 lanes = {};
-        int rounds = 0;
-        bool found = false;
-        for (; end - p > 32 && rounds < 255; ++rounds, p += 32) {
-            Bytes32 here;
-            Bytes32 next;
-            std::memcpy(&here, p, sizeof here);
-            std::memcpy(&next, p + 1, sizeof next);
-            const auto hit = here == wanted;
-            const Words32 hitWords = reinterpret_cast<const Words32&>(hit);
-            if ((hitWords[0] | hitWords[1] | hitWords[2] | hitWords[3]) != 0) {
-                found = true;
-                break;
-            }
-            const auto ends = (here == lf) | ((here == cr) & (next != lf));
-            lanes += reinterpret_cast<const Bytes32&>(ends) & one;
-        }
-        lineEnds += SumLanes(lanes);
-        if (found) break;
-    }
-    for (; p != end; ++p) {
-        if (*p == c) return reinterpret_cast<const char*>(p);
-        // The last byte of a run of whole lines is a line end if CR or LF.
-        lineEnds +=
-            static_cast<unsigned>(*p == '\n' || (*p == '\r' && (p + 1 == end || p[1] != '\n')));
-    }
-    return reinterpret_cast<const char*>(end);
 }
 
 // Short scans by hand: most lines and fields are a few dozen bytes, less than
@@ -173,13 +147,6 @@ std::uint64_t CountLines(const char* begin, const char* end) noexcept {
     // end of its own if it is CR or LF, or else the start or middle of an
     // unterminated last line, which counts as well.
     return CountLineEndsBefore(p, size - 1) + 1;
-}
-
-const char* FindCountingLineEnds(const char* p, const char* end, char c,
-                                 std::uint64_t& lineEnds) noexcept {
-    return FindCountingLineEndsIn(reinterpret_cast<const unsigned char*>(p),
-                                  reinterpret_cast<const unsigned char*>(end),
-                                  static_cast<unsigned char>(c), lineEnds);
 }
 
 const char* LineEnd(const char* p, const char* end) noexcept {
@@ -277,6 +244,73 @@ std::string_view FileSource::NextChunk() {
     }
 }
 
+GatherBuffer::~GatherBuffer() { std::free(data_); }
+
+void GatherBuffer::reserve(std::size_t capacity) {
+    if (capacity <= capacity_) return;
+    capacity = std::max({capacity, capacity_ * 2, std::size_t{4096}});
+    void* grown = std::realloc(data_, capacity);
+    if (grown == nullptr) throw std::bad_alloc();
+    data_ = static_cast<char*>(grown);
+    capacity_ = capacity;
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    if (capacity_ >= 4 * kHuge) {
+        // Fewer page faults for a huge line, where the system allows it.
+        const auto first = (reinterpret_cast<std::uintptr_t>(data_) + kHuge - 1) & ~(kHuge - 1);
+        const auto last = (reinterpret_cast<std::uintptr_t>(data_) + capacity_) & ~(kHuge - 1);
+        if (last > first) {
+            ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+        }
+    }
+}
+
+void GatherBuffer::append(const char* begin, const char* end) {
+    const auto n = static_cast<std::size_t>(end - begin);
+    std::memcpy(extend(n), begin, n);
+    size_ += n;
+}
+
+char* GatherBuffer::extend(std::size_t extra) {
+    reserve(size_ + extra);
+    return data_ + size_;
+}
+
+void GatherBuffer::clear() noexcept {
+    size_ = 0;
+    if (capacity_ > (std::size_t{16} << 20)) {
+        std::free(data_);
+        data_ = nullptr;
+        capacity_ = 0;
+    }
+}
+
+bool LineReader::GatherLongLine(std::string_view& block) {
+    constexpr std::size_t kRead = std::size_t{4} << 20;
+    for (;;) {
+        const std::size_t before = carry_.size();
+        const std::size_t n = source_.ReadInto(carry_.extend(kRead), kRead);
+        if (n == ByteSource::kCannotReadInto) return false;
+        if (n == 0) {
+            atEnd_ = true;
+            return false;
+        }
+        carry_.resize(before + n);
+        const char* begin = carry_.data() + before;
+        const char* end = begin + n;
+        const char* lineEnd = LineEnd(begin, end);
+        if (lineEnd == end) continue;
+        if (*lineEnd == '\r' && lineEnd + 1 == end) return false;  // maybe a CR LF pair
+        // The line is whole; what follows it is handed out from tail_.
+        const char* next = SkipLineEnd(lineEnd, end);
+        tail_.assign(next, end);
+        rest_ = tail_;
+        carry_.resize(static_cast<std::size_t>(next - carry_.data()));
+        block = carry_.view();
+        carried_ = true;
+        return true;
+    }
+}
+
 bool LineReader::NextBlock(std::string_view& block) {
     if (carried_) {
         carry_.clear();
@@ -289,7 +323,7 @@ bool LineReader::NextBlock(std::string_view& block) {
                 atEnd_ = true;
                 if (carry_.empty()) return false;
                 // The last line, without its terminator or ending with a CR.
-                block = carry_;
+                block = carry_.view();
                 carried_ = true;
                 return true;
             }
@@ -300,22 +334,27 @@ bool LineReader::NextBlock(std::string_view& block) {
             // Finish the line that began in an earlier chunk.
             if (carry_.back() == '\r') {
                 if (*begin == '\n') {
-                    carry_ += '\n';
+                    carry_.append(begin, begin + 1);
                     rest_.remove_prefix(1);
                 }
             } else {
                 const char* lineEnd = LineEnd(begin, end);
                 if (lineEnd == end || (*lineEnd == '\r' && lineEnd + 1 == end)) {
-                    // Still no line end known to be whole: gather and read on.
+                    // Still no line end known to be whole: gather and read on,
+                    // straight into the gathered line once it is long.
                     carry_.append(begin, end);
                     rest_ = {};
+                    if (carry_.size() >= (std::size_t{1} << 20) && carry_.back() != '\r' &&
+                        GatherLongLine(block)) {
+                        return true;
+                    }
                     continue;
                 }
                 const char* next = SkipLineEnd(lineEnd, end);
                 carry_.append(begin, next);
                 rest_.remove_prefix(static_cast<std::size_t>(next - begin));
             }
-            block = carry_;
+            block = carry_.view();
             carried_ = true;
             return true;
         }
@@ -323,13 +362,28 @@ bool LineReader::NextBlock(std::string_view& block) {
         // to be the first half of a CR LF pair, so not one in its last byte.
         const char* cut = PastLastLineEnd(begin, end[-1] == '\r' ? end - 1 : end);
         if (cut == begin) {
-            carry_.assign(begin, end);
+            carry_.append(begin, end);
             rest_ = {};
             continue;
         }
         block = std::string_view(begin, static_cast<std::size_t>(cut - begin));
         rest_.remove_prefix(block.size());
         return true;
+    }
+}
+
+std::size_t FileSource::ReadInto(char* buffer, std::size_t size) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, limit_ - offset_));
+    if (want == 0) return 0;
+    for (;;) {
+        const ssize_t n = ::pread(fd_, buffer, want, static_cast<off_t>(offset_));
+        if (n >= 0) {
+            offset_ += static_cast<std::uint64_t>(n);
+            return static_cast<std::size_t>(n);
+        }
+        if (errno == ESPIPE) return kCannotReadInto;
+        if (errno != EINTR) throw FileError("Cannot read the log", path_, errno);
     }
 }
 
@@ -340,10 +394,59 @@ std::uint64_t LineReader::CountRemainingLines() {
     return lines;
 }
 
+std::uint64_t& detail::MinimumSplitSize() {
+    static std::uint64_t size = std::uint64_t{32} << 20;
+    return size;
+}
+
+std::optional<std::uint64_t> SecondHalfStart(const FileSource& file) {
+    const std::uint64_t size = file.plainFileSize();
+    if (size < detail::MinimumSplitSize() || size < 2) return std::nullopt;
+    char buffer[4096];
+    std::uint64_t pos = size / 2 - 1;
+    while (pos < size / 2 + (std::uint64_t{1} << 20)) {
+        const ssize_t n =
+            ::pread(file.descriptor(), buffer, sizeof buffer, static_cast<off_t>(pos));
+        if (n <= 0) return std::nullopt;
+        for (ssize_t i = 0; i < n; ++i) {
+            const std::uint64_t at = pos + static_cast<std::uint64_t>(i);
+            if (buffer[i] == '\n') return at + 1;
+            if (buffer[i] == '\r') {
+                char next = 0;
+                const bool pair = i + 1 < n ? buffer[i + 1] == '\n'
+                                            : ::pread(file.descriptor(), &next, 1,
+                                                      static_cast<off_t>(at + 1)) == 1 &&
+                                                  next == '\n';
+                return at + (pair ? 2 : 1);
+            }
+        }
+        pos += static_cast<std::uint64_t>(n);
+    }
+    return std::nullopt;
+}
+
 std::uint64_t CountFileLines(const std::filesystem::path& path) {
     FileSource file(path);
+    const std::optional<std::uint64_t> split = SecondHalfStart(file);
+    if (!split) {
+        LineReader reader(file);
+        return reader.CountRemainingLines();
+    }
+    std::unique_ptr<FileSource> second = file.Share(*split, FileSource::kToTheEnd);
+    file.Restrict(0, *split);
+    std::future<std::uint64_t> secondLines = std::async(std::launch::async, [&second] {
+        LineReader reader(*second);
+        return reader.CountRemainingLines();
+    });
     LineReader reader(file);
-    return reader.CountRemainingLines();
+    std::uint64_t lines = 0;
+    try {
+        lines = reader.CountRemainingLines();
+    } catch (...) {
+        secondLines.wait();
+        throw;
+    }
+    return lines + secondLines.get();
 }
 
 }  // namespace tsry

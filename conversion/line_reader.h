@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,12 +22,6 @@ namespace tsry {
 // Number of lines that start in [begin, end). `begin` must be at the start of a
 // line and the range must not end between the CR and the LF of a pair.
 [[nodiscard]] std::uint64_t CountLines(const char* begin, const char* end) noexcept;
-
-// The first `c` at or after `p`, adding to `lineEnds` the line ends before it;
-// `end` (with all line ends counted) when there is none. [p, end) must be a run
-// of whole lines and `c` must not be CR or LF.
-[[nodiscard]] const char* FindCountingLineEnds(const char* p, const char* end, char c,
-                                               std::uint64_t& lineEnds) noexcept;
 
 // The terminator of the line that holds `p`: the first CR or LF at or after it,
 // or `end` when the line runs to the end of the range.
@@ -46,6 +41,11 @@ class ByteSource {
     // The next piece of the input, valid until the next call; empty only at
     // the end. Throws ConversionError when the input cannot be read.
     virtual std::string_view NextChunk() = 0;
+
+    static constexpr std::size_t kCannotReadInto = ~std::size_t{0};
+    // Reads the next bytes straight into `buffer` instead, for a long line;
+    // 0 at the end. Sources that cannot return kCannotReadInto.
+    virtual std::size_t ReadInto(char* /*buffer*/, std::size_t /*size*/) { return kCannotReadInto; }
 };
 
 // A file opened for reading. Opening a missing file, a directory or an empty
@@ -61,6 +61,7 @@ class FileSource final : public ByteSource {
     FileSource& operator=(const FileSource&) = delete;
 
     std::string_view NextChunk() override;
+    std::size_t ReadInto(char* buffer, std::size_t size) override;
 
     // Reads only the bytes from `begin` up to `end` (or to the end of the
     // file, however far it grows) from now on.
@@ -86,6 +87,36 @@ class FileSource final : public ByteSource {
     std::uint64_t offset_ = 0;
     std::uint64_t limit_ = kToTheEnd;
     std::unique_ptr<char[]> buffer_;
+};
+
+// The bytes of a line that spans chunks: grows without copying (realloc moves
+// the pages of a large block) and asks for huge pages when it is large.
+class GatherBuffer {
+  public:
+    GatherBuffer() = default;
+    ~GatherBuffer();
+    GatherBuffer(const GatherBuffer&) = delete;
+    GatherBuffer& operator=(const GatherBuffer&) = delete;
+
+    [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
+    [[nodiscard]] std::size_t size() const noexcept { return size_; }
+    [[nodiscard]] char back() const noexcept { return data_[size_ - 1]; }
+    [[nodiscard]] std::string_view view() const noexcept { return {data_, size_}; }
+    [[nodiscard]] char* data() noexcept { return data_; }
+
+    void append(const char* begin, const char* end);
+    // Room for `extra` more bytes, returned for the caller to fill.
+    char* extend(std::size_t extra);
+    void resize(std::size_t size) noexcept { size_ = size; }
+    // Empties the buffer, giving back the memory of a huge line.
+    void clear() noexcept;
+
+  private:
+    void reserve(std::size_t capacity);
+
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
 };
 
 // Hands out the input as runs of whole lines, so that callers can scan a run
@@ -122,14 +153,30 @@ class LineReader {
     }
 
   private:
+    // Reads a long line straight into carry_; returns false when the source
+    // cannot, or the line ended in a CR that may pair with the next byte.
+    bool GatherLongLine(std::string_view& block);
+
     ByteSource& source_;
-    std::string_view rest_;  // what is left of the current chunk
-    std::string carry_;      // the start of a line that spans chunks
+    std::string_view rest_;  // what is left of the current chunk (or of tail_)
+    GatherBuffer carry_;     // the start of a line that spans chunks
+    std::string tail_;       // what followed a long line in its last read
     bool carried_ = false;   // carry_ was handed out and is to be emptied
     bool atEnd_ = false;
 };
 
-// Counts the lines of a file.
+namespace detail {
+// Files of at least this many bytes are read in two halves at once. For tests.
+std::uint64_t& MinimumSplitSize();
+}  // namespace detail
+
+// Where the second half of a large file starts: right after the first line end
+// at or past its middle (CR LF taken whole). Nothing when the file is smaller
+// than detail::MinimumSplitSize() or not a plain file, or when its middle line
+// is huge.
+[[nodiscard]] std::optional<std::uint64_t> SecondHalfStart(const FileSource& file);
+
+// Counts the lines of a file; a large one in two halves at once.
 [[nodiscard]] std::uint64_t CountFileLines(const std::filesystem::path& path);
 
 }  // namespace tsry

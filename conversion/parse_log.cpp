@@ -78,33 +78,6 @@ void ExtractAll(LineReader& reader, Extraction& part, std::atomic<std::uint64_t>
     }
 }
 
-// Where the second half of a large log starts: right after the first line end
-// at or past its middle (CR LF taken whole). Nothing when the log is too small
-// to be worth two readers, or its middle line is huge.
-std::optional<std::uint64_t> SplitPoint(const FileSource& log) {
-    const std::uint64_t size = log.plainFileSize();
-    if (size < detail::MinimumSplitSize() || size < 2) return std::nullopt;
-    char buffer[4096];
-    std::uint64_t pos = size / 2 - 1;
-    while (pos < size / 2 + (std::uint64_t{1} << 20)) {
-        const ssize_t n = ::pread(log.descriptor(), buffer, sizeof buffer, static_cast<off_t>(pos));
-        if (n <= 0) return std::nullopt;
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buffer[i] == '\n') return pos + static_cast<std::uint64_t>(i) + 1;
-            if (buffer[i] == '\r') {
-                char next = 0;
-                const off_t at = static_cast<off_t>(pos + static_cast<std::uint64_t>(i) + 1);
-                const bool pair =
-                    i + 1 < n ? buffer[i + 1] == '\n'
-                              : ::pread(log.descriptor(), &next, 1, at) == 1 && next == '\n';
-                return pos + static_cast<std::uint64_t>(i) + (pair ? 2 : 1);
-            }
-        }
-        pos += static_cast<std::uint64_t>(n);
-    }
-    return std::nullopt;
-}
-
 // The extraction pass over the whole log. A large log is read in two halves
 // at once, the second on a helper thread that does nothing but read and cut
 // its own records; the halves are then merged as one reader would have stored
@@ -116,7 +89,7 @@ Extraction ExtractLog(FileSource& log, ProgressSink& progress) {
     std::atomic<std::uint64_t> firstLines{0};
     std::atomic<std::uint64_t> secondLines{0};
     std::atomic<bool> cancelled{false};
-    const std::optional<std::uint64_t> split = SplitPoint(log);
+    const std::optional<std::uint64_t> split = SecondHalfStart(log);
     if (!split) {
         LineReader reader(log);
         std::vector<PendingRecord> batch;
@@ -159,8 +132,13 @@ Extraction ExtractLog(FileSource& log, ProgressSink& progress) {
     } catch (const MalformedRecord& e) {
         throw MalformedRecord(first.lines + e.line(), e.fieldsFound());
     }
-    for (std::size_t i = 0; i < second.table.size(); ++i) {
-        first.table.Store(second.table[i], first.lines + second.table.LineOf(i));
+    // In batches, so that the look-ups of many names overlap.
+    for (std::size_t i = 0; i < second.table.size();) {
+        batch.clear();
+        for (; i < second.table.size() && batch.size() < 256; ++i) {
+            batch.push_back({second.table[i], first.lines + second.table.LineOf(i), 0});
+        }
+        first.table.StoreAll(batch);
     }
     first.lines += second.lines;
     progress.SetValue(static_cast<double>(first.lines));
@@ -182,11 +160,6 @@ std::uint64_t WriteScript(const RecordTable& table, std::uint64_t steps, ScriptW
 }
 
 }  // namespace
-
-std::uint64_t& detail::MinimumSplitSize() {
-    static std::uint64_t size = std::uint64_t{32} << 20;
-    return size;
-}
 
 std::string CompletionText(const std::filesystem::path& outputPath) {
     return "Parsing complete, " + outputPath.filename().string() + " created.";

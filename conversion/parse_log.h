@@ -64,11 +64,6 @@ void ParseLog(const std::filesystem::path& logPath, std::optional<std::uint64_t>
 // the script.
 std::uint64_t ConvertLog(LineReader& log, ByteSink& script, ProgressSink& progress);
 
-namespace detail {
-// Logs of at least this many bytes are read in two halves at once. For tests.
-std::uint64_t& MinimumSplitSize();
-}  // namespace detail
-
 // The status text of a successful run that wrote `outputPath`.
 [[nodiscard]] std::string CompletionText(const std::filesystem::path& outputPath);
 

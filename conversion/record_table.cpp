@@ -68,12 +68,20 @@ LogRecord RecordTable::operator[](std::size_t index) const noexcept {
     const std::size_t* e = slot.ends;
     LogRecord record;
     record.Kind = f.substr(0, e[0]);
-    record.Name = slot.name;
+    record.Name = NameOf(slot);
     record.Value = f.substr(e[1] + 1, e[2] - e[1] - 1);
     record.Extra1 = f.substr(e[2] + 1, e[3] - e[2] - 1);
     record.Extra2 = f.substr(e[3] + 1, e[4] - e[3] - 1);
     record.Extra3 = f.substr(e[4] + 1, e[5] - e[4] - 1);
     return record;
+}
+
+bool RecordTable::HasName(const Slot& slot, std::string_view name) noexcept {
+    const std::size_t length = slot.ends[1] - slot.ends[0] - 1;
+    if (length != name.size()) return false;
+    const std::size_t head = std::min(length, sizeof slot.nameHead);
+    if (std::memcmp(slot.nameHead, name.data(), head) != 0) return false;
+    return head == length || NameOf(slot).substr(head) == name.substr(head);
 }
 
 void RecordTable::Fill(Slot& slot, const LogRecord& record, std::uint64_t line) {
@@ -84,7 +92,9 @@ void RecordTable::Fill(Slot& slot, const LogRecord& record, std::uint64_t line) 
                                                &record.Extra1, &record.Extra2, &record.Extra3};
     bool inLine = true;
     for (int k = 0; k < 5 && inLine; ++k) {
-        inLine = fields[k]->data() + fields[k]->size() + 1 == fields[k + 1]->data();
+        const auto end = reinterpret_cast<std::uintptr_t>(fields[k]->data()) + fields[k]->size();
+        inLine = fields[k]->data() != nullptr &&
+                 end + 1 == reinterpret_cast<std::uintptr_t>(fields[k + 1]->data());
     }
     if (inLine) {
         const char* begin = record.Kind.data();
@@ -119,9 +129,9 @@ void RecordTable::StoreAll(std::span<PendingRecord> records) {
     for (const PendingRecord& pending : records) {
         const std::uint64_t entry = buckets_[pending.hash & mask];
         if (entry != 0 && SameHash(entry, pending.hash)) {
-            const Slot& slot = slots_[SlotOf(entry)];
-            __builtin_prefetch(&slot);
-            __builtin_prefetch(slot.fields.data());
+            const char* slot = reinterpret_cast<const char*>(&slots_[SlotOf(entry)]);
+            __builtin_prefetch(slot);
+            __builtin_prefetch(slot + sizeof(Slot) - 1);
         }
     }
     for (const PendingRecord& pending : records) Store(pending.record, pending.line, pending.hash);
@@ -137,8 +147,9 @@ void RecordTable::Store(const LogRecord& record, std::uint64_t line, std::uint64
             }
             buckets_[b] = Bucket(hash, slots_.size());
             Slot& slot = slots_.emplace_back();
-            slot.name.assign(record.Name);
             slot.hash = hash;
+            std::memcpy(slot.nameHead, record.Name.data(),
+                        std::min(record.Name.size(), sizeof slot.nameHead));
             Fill(slot, record, line);
             // Keep the load at most one half so that probes stay short.
             if (slots_.size() * 2 > buckets_.size()) Grow();
@@ -146,7 +157,7 @@ void RecordTable::Store(const LogRecord& record, std::uint64_t line, std::uint64
         }
         if (SameHash(entry, hash)) {
             Slot& slot = slots_[SlotOf(entry)];
-            if (slot.name == record.Name) {
+            if (HasName(slot, record.Name)) {
                 Fill(slot, record, line);
                 return;
             }

@@ -79,16 +79,24 @@ class RecordTable {
 
   private:
     struct Slot {
-        std::string name;
         // The record as in its line: Kind#Name#Value#Extra1#Extra2#Extra3,
-        // with the end of each field.
+        // with the end of each field. The Name never changes once stored.
         std::string fields;
         std::size_t ends[6] = {};
         std::uint64_t hash = 0;
         std::uint64_t line = 0;
+        // The Name's first bytes, so that most look-ups decide on the slot
+        // alone, without reading the text it points to.
+        char nameHead[16] = {};
     };
 
+    static bool HasName(const Slot& slot, std::string_view name) noexcept;
+
     static void Fill(Slot& slot, const LogRecord& record, std::uint64_t line);
+    static std::string_view NameOf(const Slot& slot) noexcept {
+        return std::string_view(slot.fields)
+            .substr(slot.ends[0] + 1, slot.ends[1] - slot.ends[0] - 1);
+    }
     void Store(const LogRecord& record, std::uint64_t line, std::uint64_t hash);
     void Grow();
 

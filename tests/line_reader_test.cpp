@@ -94,6 +94,23 @@ TEST(LineReader, GathersALineThatSpansManyChunks) {
     EXPECT_EQ(Lines(longLine + "\r", {7, 1000}), Strings{longLine});
 }
 
+TEST(LineReader, ReadsAHugeLineStraightIntoPlace) {
+    // Past a megabyte a line is read straight into its buffer; the line ends
+    // must come out the same wherever the reads fall.
+    const std::string huge(3'500'000, 'H');
+    const Strings expected = {"a", huge, "", "b", "c"};
+    for (const std::string end : {"\r\n", "\r", "\n"}) {
+        const std::string data = "a\r\n" + huge + end + "\r\nb\rc";
+        for (std::size_t piece : {std::size_t{65536}, std::size_t{1'000'003}, huge.size() + 4}) {
+            EXPECT_EQ(Lines(data, {piece}), expected) << piece << " " << end.size();
+            EXPECT_EQ(Count(data, {piece}), 5u);
+        }
+        // A read that ends right on the CR of the pair after the huge line.
+        EXPECT_EQ(Lines(data, {3, 2'000'000, huge.size() - 2'000'000 + 1, 1}), expected);
+    }
+    EXPECT_EQ(Lines(huge, {300000}), Strings{huge});
+}
+
 TEST(CountLines, CountsLineEndsInLongRangesExactly) {
     // Long enough to run through the vector loop and its 255-round lanes.
     std::string data;

@@ -209,6 +209,9 @@ TEST_F(TwoHalves, SplitAtEveryPlaceNearTheMiddle) {
         std::string log;
         for (int i = 0, s = shape; i < 8; ++i, s = s * 7 + 3) log += pieces[s % 7];
         EXPECT_EQ(Convert(log), OneReader(log)) << shape;
+        test::ChunkedSource source(log, {});
+        LineReader reader(source);
+        EXPECT_EQ(CountFileLines("server.log"), reader.CountRemainingLines()) << shape;
     }
 }
 

@@ -58,6 +58,15 @@ std::string_view ChunkedSource::NextChunk() {
     return chunk_;
 }
 
+std::size_t ChunkedSource::ReadInto(char* buffer, std::size_t size) {
+    const std::size_t n =
+        std::min({size, data_.size() - offset_, std::max<std::size_t>(pieces_[next_], 1)});
+    next_ = (next_ + 1) % pieces_.size();
+    std::copy_n(data_.data() + offset_, n, buffer);
+    offset_ += n;
+    return n;
+}
+
 std::string RecordingProgress::Number(double value) {
     std::ostringstream text;
     text << value;

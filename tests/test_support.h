@@ -39,6 +39,7 @@ class ChunkedSource final : public ByteSource {
   public:
     ChunkedSource(std::string data, std::vector<std::size_t> pieces);
     std::string_view NextChunk() override;
+    std::size_t ReadInto(char* buffer, std::size_t size) override;
 
   private:
     std::string data_;
