@@ -48,7 +48,7 @@ sanitize: deps
 FUZZ_SECONDS ?= 20
 fuzz: deps
 	CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DTSRY_BUILD_FUZZ=ON -DTSRY_BUILD_WINDOW=OFF
+	    -DTSRY_BUILD_FUZZ=ON -DTSRY_BUILD_WINDOW=OFF -DTSRY_BUILD_TESTS=OFF
 	cmake --build build-fuzz -j $(JOBS)
 	./fuzz/run build-fuzz/bin $(FUZZ_SECONDS)
 

@@ -1,6 +1,4 @@
-// The engine against a plain model of the conversion, written for clarity
-// alone: a byte-at-a-time line splitter, a linear-scan table and string
-// concatenation, on many generated logs.
+// The engine against the plain model of the conversion, on many generated logs.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -11,98 +9,15 @@
 #include "bench/log_generator.h"
 #include "conversion/conversion_error.h"
 #include "conversion/parse_log.h"
+#include "tests/model.h"
 #include "tests/test_support.h"
 
 namespace tsry {
 namespace {
 
-struct ModelResult {
-    std::string script;
-    std::uint64_t failedLine = 0;  // 0 when the conversion succeeds
-};
-
-std::vector<std::string> ModelLines(const std::string& log) {
-    std::vector<std::string> lines;
-    std::string line;
-    for (std::size_t i = 0; i < log.size(); ++i) {
-        const char c = log[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(line);
-            line.clear();
-            if (c == '\r' && i + 1 < log.size() && log[i + 1] == '\n') ++i;
-        } else {
-            line += c;
-        }
-    }
-    if (!line.empty()) lines.push_back(line);
-    return lines;
-}
-
-std::string Quoted(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out;
-}
-
-ModelResult Model(const std::string& log) {
-    struct Row {
-        std::vector<std::string> f;  // Kind, Name, Value, Extra1, Extra2, Extra3
-        std::uint64_t line;
-    };
-    std::vector<Row> rows;
-    const std::vector<std::string> lines = ModelLines(log);
-    for (std::size_t n = 0; n < lines.size(); ++n) {
-        const std::string& line = lines[n];
-        std::size_t pos = line.find("<TS_RY>");
-        if (pos == std::string::npos) continue;
-        pos += 7;
-        std::vector<std::string> f;
-        for (int k = 0; k < 6; ++k) {
-            const std::size_t end = line.find('#', pos);
-            if (end == std::string::npos) return {"", n + 1};
-            f.push_back(line.substr(pos, end - pos));
-            pos = end + 1;
-        }
-        bool merged = false;
-        for (Row& row : rows) {
-            if (row.f[1] == f[1]) {
-                row = {f, n + 1};
-                merged = true;
-                break;
-            }
-        }
-        if (!merged) rows.push_back({f, n + 1});
-    }
-    std::string s = test::ScriptOpening();
-    for (const Row& row : rows) {
-        const auto& f = row.f;
-        const std::string tail = ", " + f[3] + ", " + f[4] + ", " + f[5] + ");\r\n";
-        if (f[0] == "INT") {
-            s += "    SetTSRYInt(\"" + Quoted(f[1]) + "\", " + f[2] + tail;
-        } else if (f[0] == "STR") {
-            s += "    SetTSRYString(\"" + Quoted(f[1]) + "\", \"" + Quoted(f[2]) + "\"" + tail;
-        } else if (f[0] == "FLT") {
-            s += "    SetTSRYFloat(\"" + Quoted(f[1]) + "\", " + f[2] + tail;
-        } else if (f[0] == "LOC") {
-            std::vector<std::string> p;
-            std::size_t pos = 0;
-            for (int k = 0; k < 5; ++k) {
-                const std::size_t end = f[2].find('*', pos);
-                if (end == std::string::npos) return {"", row.line};
-                p.push_back(f[2].substr(pos, end - pos));
-                pos = end + 1;
-            }
-            s += "    oTYArea=GetObjectByTag(\"" + Quoted(p[0]) + "\");\r\n";
-            s += "    vTYVector=Vector(" + p[1] + ", " + p[2] + ", " + p[3] + ");\r\n";
-            s += "    lTYLoc=Location(oTYArea, vTYVector, " + p[4] + ");\r\n";
-            s += "    SetTSRYLocationC(\"" + Quoted(f[1]) + "\", lTYLoc" + tail;
-        }
-    }
-    return {s + test::ScriptClosing(), 0};
-}
+using model::Model;
+using model::ModelLines;
+using model::ModelResult;
 
 class StringSink final : public ByteSink {
   public:

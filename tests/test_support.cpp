@@ -1,5 +1,7 @@
 #include "tests/test_support.h"
 
+#include "tests/model.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -73,25 +75,9 @@ std::string RecordingProgress::Number(double value) {
     return text.str();
 }
 
-std::string ScriptOpening() {
-    return CrLf({
-        "/* Persistent World Tessary System",
-        "   DESC: Contains the function that brings in the persistent data from another module.",
-        "   ORIGINAL CREATOR, v1.8: vesper_ashgrove",
-        "   v2.0 CHANGES: KestrelMoor",
-        "*/",
-        "#include \"tsry_functions\"",
-        " ",
-        "void main()",
-        "{",
-        "    object oTYArea;",
-        "    vector vTYVector;",
-        "    location lTYLoc;",
-        " ",
-    });
-}
+std::string ScriptOpening() { return model::ScriptOpening(); }
 
-std::string ScriptClosing() { return CrLf({" ", "}"}); }
+std::string ScriptClosing() { return model::ScriptClosing(); }
 
 std::string CrLf(const std::vector<std::string>& lines) {
     std::string text;

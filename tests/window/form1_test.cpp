@@ -96,6 +96,7 @@ class Form1Test : public QObject {
     void cancelledBrowseChangesNothing();
     void failedBrowseKeepsCountAndStatus();
     void failedParseShowsTheMessageAndKeepsTheOldScript();
+    void logVanishesBetweenBrowseAndParse();
     void browseWithTheRealFileDialog();
     void keyboardAlone();
     void barMapsHugeCountsAndOverflow();
@@ -285,6 +286,29 @@ void Form1Test::failedParseShowsTheMessageAndKeepsTheOldScript() {
     child<QLineEdit>("txtImportFile")->setText(logPath());
     QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
     QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), ExpectedScript());
+}
+
+void Form1Test::logVanishesBetweenBrowseAndParse() {
+    WriteFile(dir_->path() / "tsry.nss", "old script\r\n");
+    chooseNext(logPath());
+    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
+    for (bool directory : {false, true}) {
+        std::filesystem::remove(dir_->path() / "server.log");
+        if (directory) std::filesystem::create_directory(dir_->path() / "server.log");
+        QString shown;
+        OnNextModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box != nullptr);
+            shown = box->text();
+            box->accept();
+        });
+        QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
+        QCOMPARE(shown, "Cannot open the log \"" + logPath() + "\": " +
+                            (directory ? "Is a directory" : "No such file or directory"));
+        QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), std::string("old script\r\n"));
+        QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
+        QVERIFY(!child<QProgressBar>("ProgressBar")->isVisible());
+    }
 }
 
 void Form1Test::browseWithTheRealFileDialog() {

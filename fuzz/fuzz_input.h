@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "conversion/line_reader.h"
+
+namespace tsry::fuzz {
+
+// Splits fuzz bytes into read sizes and the data itself: the first byte says
+// how many sizes follow (up to 7), each one byte (1 to 256); the rest is the
+// data. So the fuzzer controls where every read of the input ends.
+struct Input {
+    std::vector<std::size_t> pieces;
+    std::string data;
+};
+
+inline Input SplitInput(const std::uint8_t* bytes, std::size_t size) {
+    Input input;
+    std::size_t pos = 0;
+    const std::size_t count = size > 0 ? bytes[0] % 8 : 0;
+    pos = size > 0 ? 1 : 0;
+    for (std::size_t i = 0; i < count && pos < size; ++i, ++pos) {
+        input.pieces.push_back(static_cast<std::size_t>(bytes[pos]) + 1);
+    }
+    if (input.pieces.empty()) input.pieces.push_back(4096);
+    input.data.assign(reinterpret_cast<const char*>(bytes) + pos, size - pos);
+    return input;
+}
+
+// Serves the data in the given pieces, each in its own allocation so that the
+// sanitizer sees any read past a piece.
+class PieceSource final : public ByteSource {
+public:
+    explicit PieceSource(const Input& input) : input_(input) {}
+    std::string_view NextChunk() override {
+        const std::size_t n = Next();
+        chunk_.assign(input_.data, offset_, n);
+        chunk_.shrink_to_fit();
+        offset_ += n;
+        return chunk_;
+    }
+    std::size_t ReadInto(char* buffer, std::size_t size) override {
+        const std::size_t n = std::min(size, Next());
+        input_.data.copy(buffer, n, offset_);
+        offset_ += n;
+        return n;
+    }
+
+private:
+    std::size_t Next() {
+        const std::size_t n = std::min(input_.data.size() - offset_, input_.pieces[next_]);
+        next_ = (next_ + 1) % input_.pieces.size();
+        return n;
+    }
+    const Input& input_;
+    std::string chunk_;
+    std::size_t offset_ = 0;
+    std::size_t next_ = 0;
+};
+
+#define TSRY_FUZZ_CHECK(condition)                                                    \
+    do {                                                                              \
+        if (!(condition)) {                                                           \
+            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #condition, __FILE__, \
+                         __LINE__);                                                   \
+            std::abort();                                                             \
+        }                                                                             \
+    } while (false)
+
+}  // namespace tsry::fuzz

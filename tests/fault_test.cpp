@@ -1,0 +1,339 @@
+// What the user gets when things go wrong around a conversion: the message,
+// and that an earlier tsry.nss is never lost or mixed with a new one.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "bench/log_generator.h"
+#include "conversion/conversion_error.h"
+#include "conversion/line_reader.h"
+#include "conversion/parse_log.h"
+#include "tests/test_support.h"
+
+namespace tsry {
+namespace {
+
+using test::CrLf;
+using test::ReadFile;
+using test::WriteFile;
+
+constexpr std::string_view kOldScript = "the previous good script\r\n";
+
+std::string Script(const std::vector<std::string>& statements) {
+    return test::ScriptOpening() + CrLf(statements) + test::ScriptClosing();
+}
+
+// A log of `records` INT records with distinct names, and its script.
+std::string RecordsLog(int records, std::string* script = nullptr) {
+    std::string log;
+    std::vector<std::string> statements;
+    for (int i = 0; i < records; ++i) {
+        log += "[t] <TS_RY>INT#PW_VAR_" + std::to_string(i) + "#" + std::to_string(i) + "#0#0#0#\r\n";
+        statements.push_back("    SetTSRYInt(\"PW_VAR_" + std::to_string(i) + "\", " +
+                             std::to_string(i) + ", 0, 0, 0);");
+    }
+    if (script != nullptr) *script = Script(statements);
+    return log;
+}
+
+class Faults : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_.path());
+    }
+    void TearDown() override {
+        std::filesystem::current_path(previous_);
+        if (mounted_) ::umount2(mount_.c_str(), MNT_DETACH);
+    }
+
+    std::string Failure(const std::filesystem::path& log,
+                        const std::filesystem::path& output = kDefaultScriptName) {
+        NoProgress progress;
+        test::RecordingStatus status;
+        try {
+            ParseLog(log, std::nullopt, progress, status, output);
+        } catch (const ConversionError& e) {
+            EXPECT_TRUE(status.texts.empty());
+            return e.what();
+        }
+        return "no error";
+    }
+
+    // The old script is there, whole, and nothing else is left beside it.
+    static void ExpectOldScriptAlone(const std::filesystem::path& directory) {
+        EXPECT_EQ(ReadFile(directory / "tsry.nss"), kOldScript);
+        for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+            EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos)
+                << "left behind: " << entry.path();
+        }
+    }
+
+    // A small file system of our own, where the test may fill or freeze it;
+    // false where this process may not mount one.
+    bool MountSmallFileSystem(const char* options) {
+        mount_ = dir_ / "small";
+        std::filesystem::create_directory(mount_);
+        if (::mount("tmpfs", mount_.c_str(), "tmpfs", 0, options) != 0) return false;
+        mounted_ = true;
+        return true;
+    }
+
+    test::TempDir dir_;
+    std::filesystem::path mount_;
+    bool mounted_ = false;
+
+private:
+    std::filesystem::path previous_;
+};
+
+TEST_F(Faults, LogVanishesOrBecomesADirectoryAfterItWasCounted) {
+    WriteFile("tsry.nss", kOldScript);
+    WriteFile("server.log", RecordsLog(3));
+    EXPECT_EQ(CountFileLines("server.log"), 3u);
+    std::filesystem::remove("server.log");
+    EXPECT_EQ(Failure("server.log"), "Cannot open the log \"server.log\": No such file or directory");
+    ExpectOldScriptAlone(dir_.path());
+    std::filesystem::create_directory("server.log");
+    EXPECT_EQ(Failure("server.log"), "Cannot open the log \"server.log\": Is a directory");
+    ExpectOldScriptAlone(dir_.path());
+}
+
+TEST_F(Faults, OutputFileSizeLimitMidWrite) {
+    // A file size limit makes the script's writes fail part-way, as a full
+    // disk would; run in a child so that the limit stays there.
+    WriteFile("tsry.nss", kOldScript);
+    WriteFile("server.log", RecordsLog(20000));
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipe[0]);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{300 * 1024, 300 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const std::string message = Failure("server.log");
+        (void)!::write(pipe[1], message.data(), message.size());
+        ::_exit(0);
+    }
+    ::close(pipe[1]);
+    std::string message;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) {
+        message.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipe[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(message, "Cannot write the script \"tsry.nss\": File too large");
+    ExpectOldScriptAlone(dir_.path());
+}
+
+TEST_F(Faults, DiskFillsMidWrite) {
+    if (!MountSmallFileSystem("size=256k")) GTEST_SKIP() << "cannot mount a file system here";
+    WriteFile(mount_ / "tsry.nss", kOldScript);
+    WriteFile("server.log", RecordsLog(20000));
+    EXPECT_EQ(Failure("server.log", mount_ / "tsry.nss"),
+              "Cannot write the script \"" + (mount_ / "tsry.nss").string() +
+                  "\": No space left on device");
+    ExpectOldScriptAlone(mount_);
+}
+
+TEST_F(Faults, OutputDirectoryNotWritable) {
+    // Root may write anywhere the permissions say no, but not on a read-only
+    // file system, nor into the kernel's own folders.
+    WriteFile("server.log", RecordsLog(3));
+    EXPECT_EQ(Failure("server.log", "/sys/tsry.nss"),
+              "Cannot create the script \"/sys/tsry.nss\": Permission denied");
+    if (!MountSmallFileSystem("size=256k")) GTEST_SKIP() << "cannot mount a file system here";
+    WriteFile(mount_ / "tsry.nss", kOldScript);
+    ASSERT_EQ(::mount(nullptr, mount_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    EXPECT_EQ(Failure("server.log", mount_ / "tsry.nss"),
+              "Cannot create the script \"" + (mount_ / "tsry.nss").string() +
+                  "\": Read-only file system");
+    ExpectOldScriptAlone(mount_);
+}
+
+TEST_F(Faults, KilledMidConversionLeavesTheOldScriptOrTheNewOneWhole) {
+    bench::LogShape shape;
+    shape.bytes = 96 << 20;
+    shape.names = 20000;
+    {
+        std::ofstream out("server.log", std::ios::binary);
+        bench::GenerateLog(shape, out);
+    }
+    // The new script, from a run left to finish.
+    NoProgress progress;
+    NoStatus status;
+    ParseLog("server.log", std::nullopt, progress, status, "new.nss");
+    const std::string fresh = ReadFile("new.nss");
+    std::filesystem::remove("new.nss");
+
+    std::mt19937 random(7);
+    int sawOld = 0;
+    int sawNew = 0;
+    for (int round = 0; round < 16; ++round) {
+        WriteFile("tsry.nss", kOldScript);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDOUT_FILENO);
+            ::execl(TSRY_CONVERT_EXE, "tsry-convert", "server.log", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
+        ::kill(child, SIGKILL);
+        int wait = 0;
+        ::waitpid(child, &wait, 0);
+        const std::string now = ReadFile("tsry.nss");
+        ASSERT_TRUE(now == kOldScript || now == fresh) << "a mix of " << now.size() << " bytes";
+        (now == fresh ? sawNew : sawOld) += 1;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+            const std::string name = entry.path().filename().string();
+            if (name == "tsry.nss" || name == "server.log") continue;
+            // Only a kill can leave this behind, and never under the script's name.
+            EXPECT_EQ(name.rfind("tsry.nss.tmp.", 0), 0u) << name;
+            std::filesystem::remove(entry.path());
+        }
+    }
+    std::cout << "[          ] old script kept " << sawOld << " times, new one whole " << sawNew
+              << " times\n";
+}
+
+TEST_F(Faults, OddBytesPassThroughUnchanged) {
+    const std::string odd = std::string("n\0\x01\x80\xfe\xff", 6);
+    WriteFile("server.log", "x<TS_RY>STR#" + odd + "#" + odd + "#" + odd + "#\x7f#\xff#\r\n" +
+                                std::string("\0\0\r\n", 4));
+    NoProgress progress;
+    NoStatus status;
+    ParseLog("server.log", std::nullopt, progress, status);
+    EXPECT_EQ(ReadFile("tsry.nss"), Script({"    SetTSRYString(\"" + odd + "\", \"" + odd + "\", " +
+                                            odd + ", \x7f, \xff);"}));
+    EXPECT_EQ(CountFileLines("server.log"), 2u);
+}
+
+TEST_F(Faults, FileOfCarriageReturnsAlone) {
+    WriteFile("server.log", std::string(100000, '\r'));
+    EXPECT_EQ(CountFileLines("server.log"), 100000u);
+    test::RecordingProgress progress;
+    NoStatus status;
+    ParseLog("server.log", 100000, progress, status);
+    EXPECT_EQ(ReadFile("tsry.nss"), Script({}));
+    EXPECT_EQ(progress.values.back(), 100000);
+}
+
+TEST_F(Faults, LastLineWithoutItsEnd) {
+    WriteFile("server.log", "a\r\nx<TS_RY>INT#gold#1#0#0#0#");
+    EXPECT_EQ(CountFileLines("server.log"), 2u);
+    NoProgress progress;
+    NoStatus status;
+    ParseLog("server.log", std::nullopt, progress, status);
+    EXPECT_EQ(ReadFile("tsry.nss"), Script({"    SetTSRYInt(\"gold\", 1, 0, 0, 0);"}));
+}
+
+TEST_F(Faults, RecordCutOffByACrash) {
+    // The server died while writing its last line.
+    WriteFile("tsry.nss", kOldScript);
+    WriteFile("server.log", RecordsLog(5) + "[t] <TS_RY>STR#PW_TITLE#Warden of the No");
+    EXPECT_EQ(Failure("server.log"),
+              "line 6: the record after <TS_RY> is cut short: only 2 of its 6 fields (Kind, "
+              "Name) end with \"#\"; missing: Value, Extra1, Extra2, Extra3. A record line must "
+              "read Kind#Name#Value#Extra1#Extra2#Extra3# after the tag.");
+    ExpectOldScriptAlone(dir_.path());
+}
+
+TEST_F(Faults, HundredMegabyteLine) {
+    std::string line(100 << 20, '=');
+    line.replace(50 << 20, 0, "<TS_RY>FLT#rate#1.5#0#0#0#");
+    WriteFile("server.log", "start\r\n" + line + "\r\nend");
+    EXPECT_EQ(CountFileLines("server.log"), 3u);
+    NoProgress progress;
+    NoStatus status;
+    ParseLog("server.log", std::nullopt, progress, status);
+    EXPECT_EQ(ReadFile("tsry.nss"), Script({"    SetTSRYFloat(\"rate\", 1.5, 0, 0, 0);"}));
+}
+
+TEST_F(Faults, TwoTagsInALine) {
+    WriteFile("server.log", "x<TS_RY>INT#a#1#0#0#0# then <TS_RY>INT#b#2#0#0#0#\r\n");
+    NoProgress progress;
+    NoStatus status;
+    ParseLog("server.log", std::nullopt, progress, status);
+    EXPECT_EQ(ReadFile("tsry.nss"), Script({"    SetTSRYInt(\"a\", 1, 0, 0, 0);"}));
+}
+
+TEST_F(Faults, PathWithSpacesAndNonAsciiCharacters) {
+    const std::filesystem::path folder = dir_ / "server logs" / "Tessary \xc3\xaeles \xe2\x80\x94 n\xc2\xba 2";
+    std::filesystem::create_directories(folder);
+    WriteFile(folder / "s\xc3\xa9rver log.txt", RecordsLog(1));
+    NoProgress progress;
+    test::RecordingStatus status;
+    ParseLog(folder / "s\xc3\xa9rver log.txt", std::nullopt, progress, status, folder / "tsry.nss");
+    EXPECT_EQ(ReadFile(folder / "tsry.nss"), Script({"    SetTSRYInt(\"PW_VAR_0\", 0, 0, 0, 0);"}));
+    EXPECT_EQ(Failure(folder / "missing \xc3\xa9.log"),
+              "Cannot open the log \"" + (folder / "missing \xc3\xa9.log").string() +
+                  "\": No such file or directory");
+}
+
+TEST_F(Faults, LogThatGrowsWhileItIsRead) {
+    // The script is that of the log as far as it was read: some whole number
+    // of its records, in order.
+    std::string log = RecordsLog(200000);
+    WriteFile("server.log", log.substr(0, log.size() / 4));
+    std::atomic<bool> done{false};
+    std::thread server([&] {
+        const int fd = ::open("server.log", O_WRONLY | O_APPEND);
+        std::size_t at = log.size() / 4;
+        while (at < log.size() && !done) {
+            const std::size_t end = log.find('\n', at) + 1;
+            (void)!::write(fd, log.data() + at, end - at);
+            at = end;
+        }
+        ::close(fd);
+    });
+    NoProgress progress;
+    NoStatus status;
+    std::string failure;
+    try {
+        ParseLog("server.log", std::nullopt, progress, status);
+    } catch (const ConversionError& e) {
+        failure = e.what();
+    }
+    done = true;
+    server.join();
+    if (!failure.empty()) {
+        // Only if a read met a line half written.
+        EXPECT_NE(failure.find("is cut short"), std::string::npos) << failure;
+        return;
+    }
+    const std::string script = ReadFile("tsry.nss");
+    const std::string body = script.substr(test::ScriptOpening().size());
+    std::string expected;
+    int records = 0;
+    std::istringstream lines(body);
+    for (std::string line; std::getline(lines, line) && line != " \r";) {
+        EXPECT_EQ(line, "    SetTSRYInt(\"PW_VAR_" + std::to_string(records) + "\", " +
+                            std::to_string(records) + ", 0, 0, 0);\r");
+        ++records;
+    }
+    EXPECT_GE(records, 50000);
+    RecordsLog(records, &expected);
+    EXPECT_EQ(script, expected);
+}
+
+}  // namespace
+}  // namespace tsry
