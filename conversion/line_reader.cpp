@@ -256,11 +256,10 @@ void GatherBuffer::reserve(std::size_t capacity) {
     constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
     if (capacity_ >= 4 * kHuge) {
         // Fewer page faults for a huge line, where the system allows it.
-        const auto first = (reinterpret_cast<std::uintptr_t>(data_) + kHuge - 1) & ~(kHuge - 1);
-        const auto last = (reinterpret_cast<std::uintptr_t>(data_) + capacity_) & ~(kHuge - 1);
-        if (last > first) {
-            ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-        }
+        const auto start = reinterpret_cast<std::uintptr_t>(data_);
+        const std::uintptr_t first = ((start + kHuge - 1) & ~(kHuge - 1)) - start;
+        const std::uintptr_t last = ((start + capacity_) & ~(kHuge - 1)) - start;
+        if (last > first) ::madvise(data_ + first, last - first, MADV_HUGEPAGE);
     }
 }
 

@@ -65,6 +65,16 @@ void OnNextModal(std::function<void(QWidget*)> act) {
     timer->start(20);
 }
 
+// Closes the next message box once it is open, keeping its text in `text`.
+void CloseNextMessageBox(QString& text) {
+    OnNextModal([&text](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box != nullptr);
+        text = box->text();
+        box->accept();
+    });
+}
+
 const char* const kLog =
     "[t] start\r\n"
     "[t] <TS_RY>INT#gold#150#0#0#x#\r\n"
@@ -248,12 +258,7 @@ void Form1Test::failedBrowseKeepsCountAndStatus() {
     const QString missing = QString::fromStdString((dir_->path() / "gone.log").string());
     chooseNext(missing);
     QString shown;
-    OnNextModal([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        QVERIFY(box != nullptr);
-        shown = box->text();
-        box->accept();
-    });
+    CloseNextMessageBox(shown);
     QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
     QCOMPARE(shown, "Cannot open the log \"" + missing + "\": No such file or directory");
     QCOMPARE(child<QLineEdit>("txtImportFile")->text(), missing);
@@ -268,12 +273,7 @@ void Form1Test::failedParseShowsTheMessageAndKeepsTheOldScript() {
     QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
 
     QString shown;
-    OnNextModal([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        QVERIFY(box != nullptr);
-        shown = box->text();
-        box->accept();
-    });
+    CloseNextMessageBox(shown);
     QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
     QVERIFY2(shown.startsWith(QStringLiteral("line 2: the record after <TS_RY> is cut short")),
              qPrintable(shown));
@@ -296,12 +296,7 @@ void Form1Test::logVanishesBetweenBrowseAndParse() {
         std::filesystem::remove(dir_->path() / "server.log");
         if (directory) std::filesystem::create_directory(dir_->path() / "server.log");
         QString shown;
-        OnNextModal([&](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            QVERIFY(box != nullptr);
-            shown = box->text();
-            box->accept();
-        });
+        CloseNextMessageBox(shown);
         QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
         QCOMPARE(shown, "Cannot open the log \"" + logPath() + "\": " +
                             (directory ? "Is a directory" : "No such file or directory"));
