@@ -70,7 +70,6 @@ class FileSource final : public ByteSource {
     [[nodiscard]] std::unique_ptr<FileSource> Share(std::uint64_t begin, std::uint64_t end) const;
 
     [[nodiscard]] int descriptor() const noexcept { return fd_; }
-    [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
     // The file's size when it was opened, or 0 for anything but a plain file.
     [[nodiscard]] std::uint64_t plainFileSize() const noexcept { return plainSize_; }
 

@@ -86,18 +86,21 @@ void ExtractAll(LineReader& reader, Extraction& part, std::atomic<std::uint64_t>
 // line in log order.
 Extraction ExtractLog(FileSource& log, ProgressSink& progress) {
     Extraction first;
-    std::atomic<std::uint64_t> firstLines{0};
     std::atomic<std::uint64_t> secondLines{0};
     std::atomic<bool> cancelled{false};
-    const std::optional<std::uint64_t> split = SecondHalfStart(log);
-    if (!split) {
+    std::vector<PendingRecord> batch;
+    // The caller's part of the log, with the helper's lines in the progress.
+    auto readFirst = [&] {
         LineReader reader(log);
-        std::vector<PendingRecord> batch;
         std::string_view block;
         while (reader.NextBlock(block)) {
             first.lines += ExtractBlock(block, first.lines, first.table, batch);
-            progress.SetValue(static_cast<double>(first.lines));
+            progress.SetValue(static_cast<double>(first.lines + secondLines.load()));
         }
+    };
+    const std::optional<std::uint64_t> split = SecondHalfStart(log);
+    if (!split) {
+        readFirst();
         return first;
     }
 
@@ -117,13 +120,7 @@ Extraction ExtractLog(FileSource& log, ProgressSink& progress) {
         }
     } cancelOnExit{cancelled, helper};
 
-    LineReader reader(log);
-    std::vector<PendingRecord> batch;
-    std::string_view block;
-    while (reader.NextBlock(block)) {
-        first.lines += ExtractBlock(block, first.lines, first.table, batch);
-        progress.SetValue(static_cast<double>(first.lines + secondLines.load()));
-    }
+    readFirst();
     while (helper.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
         progress.SetValue(static_cast<double>(first.lines + secondLines.load()));
     }

@@ -22,8 +22,6 @@ class ReplacementFile final : public ByteSink {
     void Write(std::string_view bytes) override;
     void Commit();
 
-    [[nodiscard]] const std::filesystem::path& temporaryPath() const noexcept { return temp_; }
-
   private:
     void Discard() noexcept;
 

@@ -15,7 +15,7 @@
 namespace {
 
 class StringSink final : public tsry::ByteSink {
-public:
+  public:
     void Write(std::string_view bytes) override { text.append(bytes); }
     std::string text;
 };

@@ -34,7 +34,7 @@ inline Input SplitInput(const std::uint8_t* bytes, std::size_t size) {
 // Serves the data in the given pieces, each in its own allocation so that the
 // sanitizer sees any read past a piece.
 class PieceSource final : public ByteSource {
-public:
+  public:
     explicit PieceSource(const Input& input) : input_(input) {}
     std::string_view NextChunk() override {
         const std::size_t n = Next();
@@ -50,7 +50,7 @@ public:
         return n;
     }
 
-private:
+  private:
     std::size_t Next() {
         const std::size_t n = std::min(input_.data.size() - offset_, input_.pieces[next_]);
         next_ = (next_ + 1) % input_.pieces.size();
@@ -62,13 +62,12 @@ private:
     std::size_t next_ = 0;
 };
 
-#define TSRY_FUZZ_CHECK(condition)                                                    \
-    do {                                                                              \
-        if (!(condition)) {                                                           \
-            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #condition, __FILE__, \
-                         __LINE__);                                                   \
-            std::abort();                                                             \
-        }                                                                             \
+#define TSRY_FUZZ_CHECK(condition)                                                              \
+    do {                                                                                        \
+        if (!(condition)) {                                                                     \
+            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
+            std::abort();                                                                       \
+        }                                                                                       \
     } while (false)
 
 }  // namespace tsry::fuzz

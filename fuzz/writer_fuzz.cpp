@@ -12,7 +12,7 @@
 namespace {
 
 class StringSink final : public tsry::ByteSink {
-public:
+  public:
     void Write(std::string_view bytes) override { text.append(bytes); }
     std::string text;
 };
@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     for (int k = 0; k < 5; ++k) {
         const std::size_t length = std::min<std::size_t>(bytes[1 + k], rest.size() - pos);
         fields[k] = std::string_view(rest).substr(pos, k == 1 ? rest.size() - pos : length);
-        if (k == 1) fields[k] = fields[k].substr(0, std::min<std::size_t>(length * 4, fields[k].size()));
+        if (k == 1)
+            fields[k] = fields[k].substr(0, std::min<std::size_t>(length * 4, fields[k].size()));
         pos += fields[k].size();
     }
     const tsry::LogRecord record{kind, fields[0], fields[1], fields[2], fields[3], fields[4]};
@@ -80,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         writer.Flush();
     } catch (const tsry::ConversionError& e) {
         TSRY_FUZZ_CHECK(kind == "LOC" && stars < 5);
-        TSRY_FUZZ_CHECK(std::string(e.what()).rfind("line 42: the location of variable \"", 0) == 0);
+        TSRY_FUZZ_CHECK(std::string(e.what()).rfind("line 42: the location of variable \"", 0) ==
+                        0);
         writer.Flush();
         TSRY_FUZZ_CHECK(sink.text.empty());
         return 0;

@@ -41,7 +41,8 @@ std::string RecordsLog(int records, std::string* script = nullptr) {
     std::string log;
     std::vector<std::string> statements;
     for (int i = 0; i < records; ++i) {
-        log += "[t] <TS_RY>INT#PW_VAR_" + std::to_string(i) + "#" + std::to_string(i) + "#0#0#0#\r\n";
+        log +=
+            "[t] <TS_RY>INT#PW_VAR_" + std::to_string(i) + "#" + std::to_string(i) + "#0#0#0#\r\n";
         statements.push_back("    SetTSRYInt(\"PW_VAR_" + std::to_string(i) + "\", " +
                              std::to_string(i) + ", 0, 0, 0);");
     }
@@ -50,7 +51,7 @@ std::string RecordsLog(int records, std::string* script = nullptr) {
 }
 
 class Faults : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_.path());
@@ -96,7 +97,7 @@ protected:
     std::filesystem::path mount_;
     bool mounted_ = false;
 
-private:
+  private:
     std::filesystem::path previous_;
 };
 
@@ -105,7 +106,8 @@ TEST_F(Faults, LogVanishesOrBecomesADirectoryAfterItWasCounted) {
     WriteFile("server.log", RecordsLog(3));
     EXPECT_EQ(CountFileLines("server.log"), 3u);
     std::filesystem::remove("server.log");
-    EXPECT_EQ(Failure("server.log"), "Cannot open the log \"server.log\": No such file or directory");
+    EXPECT_EQ(Failure("server.log"),
+              "Cannot open the log \"server.log\": No such file or directory");
     ExpectOldScriptAlone(dir_.path());
     std::filesystem::create_directory("server.log");
     EXPECT_EQ(Failure("server.log"), "Cannot open the log \"server.log\": Is a directory");
@@ -147,9 +149,9 @@ TEST_F(Faults, DiskFillsMidWrite) {
     if (!MountSmallFileSystem("size=256k")) GTEST_SKIP() << "cannot mount a file system here";
     WriteFile(mount_ / "tsry.nss", kOldScript);
     WriteFile("server.log", RecordsLog(20000));
-    EXPECT_EQ(Failure("server.log", mount_ / "tsry.nss"),
-              "Cannot write the script \"" + (mount_ / "tsry.nss").string() +
-                  "\": No space left on device");
+    EXPECT_EQ(Failure("server.log", mount_ / "tsry.nss"), "Cannot write the script \"" +
+                                                              (mount_ / "tsry.nss").string() +
+                                                              "\": No space left on device");
     ExpectOldScriptAlone(mount_);
 }
 
@@ -162,9 +164,9 @@ TEST_F(Faults, OutputDirectoryNotWritable) {
     if (!MountSmallFileSystem("size=256k")) GTEST_SKIP() << "cannot mount a file system here";
     WriteFile(mount_ / "tsry.nss", kOldScript);
     ASSERT_EQ(::mount(nullptr, mount_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
-    EXPECT_EQ(Failure("server.log", mount_ / "tsry.nss"),
-              "Cannot create the script \"" + (mount_ / "tsry.nss").string() +
-                  "\": Read-only file system");
+    EXPECT_EQ(Failure("server.log", mount_ / "tsry.nss"), "Cannot create the script \"" +
+                                                              (mount_ / "tsry.nss").string() +
+                                                              "\": Read-only file system");
     ExpectOldScriptAlone(mount_);
 }
 
@@ -277,7 +279,8 @@ TEST_F(Faults, TwoTagsInALine) {
 }
 
 TEST_F(Faults, PathWithSpacesAndNonAsciiCharacters) {
-    const std::filesystem::path folder = dir_ / "server logs" / "Tessary \xc3\xaeles \xe2\x80\x94 n\xc2\xba 2";
+    const std::filesystem::path folder =
+        dir_ / "server logs" / "Tessary \xc3\xaeles \xe2\x80\x94 n\xc2\xba 2";
     std::filesystem::create_directories(folder);
     WriteFile(folder / "s\xc3\xa9rver log.txt", RecordsLog(1));
     NoProgress progress;

@@ -298,8 +298,8 @@ void Form1Test::logVanishesBetweenBrowseAndParse() {
         QString shown;
         CloseNextMessageBox(shown);
         QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
-        QCOMPARE(shown, "Cannot open the log \"" + logPath() + "\": " +
-                            (directory ? "Is a directory" : "No such file or directory"));
+        QCOMPARE(shown, "Cannot open the log \"" + logPath() +
+                            "\": " + (directory ? "Is a directory" : "No such file or directory"));
         QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), std::string("old script\r\n"));
         QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
         QVERIFY(!child<QProgressBar>("ProgressBar")->isVisible());
