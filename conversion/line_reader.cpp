@@ -196,9 +196,20 @@ FileSource::FileSource(const std::filesystem::path& path, std::size_t chunkSize)
     }
     if (S_ISREG(info.st_mode)) {
         plainSize_ = static_cast<std::uint64_t>(info.st_size);
+        knownSize_ = plainSize_;
         ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+        mapped_ = MapFirstWindow(0);
     }
-    buffer_.reset(new char[chunkSize_]);
+    if (!mapped_) buffer_.reset(new char[chunkSize_]);
+}
+
+bool FileSource::MapFirstWindow(std::uint64_t begin) {
+    const std::size_t windowSize = detail::MappedWindowSize();
+    if (windowSize == 0 || begin >= knownSize_) return false;
+    const std::uint64_t start = begin & ~std::uint64_t{MappedWindow::PageSize() - 1};
+    return window_.Map(
+        fd_, start,
+        static_cast<std::size_t>(std::min<std::uint64_t>(windowSize, knownSize_ - start)));
 }
 
 FileSource::FileSource(const FileSource& other, std::uint64_t begin, std::uint64_t end)
@@ -209,7 +220,10 @@ FileSource::FileSource(const FileSource& other, std::uint64_t begin, std::uint64
       plainSize_(other.plainSize_),
       offset_(begin),
       limit_(end),
-      buffer_(new char[chunkSize_]) {}
+      knownSize_(other.knownSize_) {
+    mapped_ = other.mapped_ && MapFirstWindow(begin);
+    if (!mapped_) buffer_.reset(new char[chunkSize_]);
+}
 
 FileSource::~FileSource() {
     if (ownsFd_) ::close(fd_);
@@ -224,7 +238,51 @@ std::unique_ptr<FileSource> FileSource::Share(std::uint64_t begin, std::uint64_t
     return std::unique_ptr<FileSource>(new FileSource(*this, begin, end));
 }
 
+[[noreturn]] void FileSource::ThrowCutShort() const {
+    throw ConversionError("The log " + QuotedPath(path_) +
+                          " was cut short by another program while it was being read.");
+}
+
+std::uint64_t FileSource::MappableEnd(std::uint64_t wanted) {
+    std::uint64_t end = std::min(wanted, limit_);
+    if (end > knownSize_) {
+        // The file may have grown since it was last looked at.
+        struct stat info {};
+        if (::fstat(fd_, &info) != 0) throw FileError("Cannot read the log", path_, errno);
+        const auto size = static_cast<std::uint64_t>(info.st_size);
+        if (size < knownSize_) ThrowCutShort();
+        knownSize_ = size;
+        end = std::min(end, knownSize_);
+    }
+    return end;
+}
+
+std::string_view FileSource::NextChunkKeeping(std::size_t keep) {
+    if (!mapped_) return NextChunk();
+    if (window_.lost()) ThrowCutShort();
+    const std::size_t windowSize = std::max(detail::MappedWindowSize(), MappedWindow::PageSize());
+    const std::uint64_t from = offset_ - keep;
+    // A quarter of a window at a time, or as much again as is kept: a long
+    // line is then mapped in a number of steps that grows with its length's
+    // logarithm only.
+    const std::uint64_t to = MappableEnd(offset_ + std::max<std::uint64_t>(windowSize / 4, keep));
+    if (to <= offset_) {
+        if (keep == 0) return {};
+        return {window_.data() + (from - window_.offset()), keep};
+    }
+    if (from < window_.offset() || to > window_.offset() + window_.size()) {
+        const std::uint64_t start = from & ~std::uint64_t{MappedWindow::PageSize() - 1};
+        const std::uint64_t end = std::max(to, std::min({start + windowSize, limit_, knownSize_}));
+        if (!window_.Map(fd_, start, static_cast<std::size_t>(end - start))) {
+            throw FileError("Cannot read the log", path_, errno);
+        }
+    }
+    offset_ = to;
+    return {window_.data() + (from - window_.offset()), static_cast<std::size_t>(to - from)};
+}
+
 std::string_view FileSource::NextChunk() {
+    if (mapped_) return NextChunkKeeping(0);
     const std::size_t want =
         static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize_, limit_ - offset_));
     if (want == 0) return {};
@@ -310,7 +368,40 @@ bool LineReader::GatherLongLine(std::string_view& block) {
     }
 }
 
+bool LineReader::NextBlockInPlace(std::string_view& block) {
+    for (;;) {
+        if (!rest_.empty()) {
+            if (atEnd_) {
+                // The last line, without its terminator or ending with a CR.
+                block = rest_;
+                rest_ = {};
+                return true;
+            }
+            // As far as the last usable line end: any LF, or a CR known not
+            // to be the first half of a CR LF pair, so not one in the last
+            // byte. Bytes already looked at hold none.
+            const char* const begin = rest_.data();
+            const char* const usable = begin + rest_.size() - (rest_.back() == '\r' ? 1 : 0);
+            const char* const cut = PastLastLineEnd(begin + scanned_, usable);
+            if (cut != begin + scanned_) {
+                block = std::string_view(begin, static_cast<std::size_t>(cut - begin));
+                rest_.remove_prefix(block.size());
+                scanned_ = 0;
+                return true;
+            }
+            scanned_ = static_cast<std::size_t>(usable - begin);
+        } else if (atEnd_) {
+            return false;
+        }
+        // The unfinished line stays in front of the next piece.
+        const std::size_t keep = rest_.size();
+        rest_ = source_.NextChunkKeeping(keep);
+        if (rest_.size() <= keep) atEnd_ = true;
+    }
+}
+
 bool LineReader::NextBlock(std::string_view& block) {
+    if (inPlace_) return NextBlockInPlace(block);
     if (carried_) {
         carry_.clear();
         carried_ = false;
@@ -372,6 +463,7 @@ bool LineReader::NextBlock(std::string_view& block) {
 }
 
 std::size_t FileSource::ReadInto(char* buffer, std::size_t size) {
+    if (mapped_) return kCannotReadInto;
     const std::size_t want =
         static_cast<std::size_t>(std::min<std::uint64_t>(size, limit_ - offset_));
     if (want == 0) return 0;
@@ -391,6 +483,11 @@ std::uint64_t LineReader::CountRemainingLines() {
     std::string_view block;
     while (NextBlock(block)) lines += CountLines(block.data(), block.data() + block.size());
     return lines;
+}
+
+std::size_t& detail::MappedWindowSize() {
+    static std::size_t size = std::size_t{8} << 20;
+    return size;
 }
 
 std::uint64_t& detail::MinimumSplitSize() {

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "conversion/mapped_window.h"
+
 // What a line of a log is, and how logs are read.
 //
 // A line ends at CR, at LF, or at CR LF (the pair once); the terminator is not
@@ -46,10 +48,22 @@ class ByteSource {
     // Reads the next bytes straight into `buffer` instead, for a long line;
     // 0 at the end. Sources that cannot return kCannotReadInto.
     virtual std::size_t ReadInto(char* /*buffer*/, std::size_t /*size*/) { return kCannotReadInto; }
+
+    // Whether the source holds the input in memory (a mapped file), so that
+    // it can hand out the next piece with the end of the previous one in
+    // front of it, and a line that spans pieces is seen whole, uncopied.
+    [[nodiscard]] virtual bool CanKeep() const noexcept { return false; }
+    // For sources that CanKeep(): the last `keep` bytes of the previous piece
+    // (at whatever address) followed by the next bytes of the input. No more
+    // than `keep` bytes means the end of the input.
+    virtual std::string_view NextChunkKeeping(std::size_t /*keep*/) { return NextChunk(); }
 };
 
 // A file opened for reading. Opening a missing file, a directory or an empty
-// path throws ConversionError with the path and the reason.
+// path throws ConversionError with the path and the reason. A plain file is
+// read through a window mapped over it, which moves along (and grows for a
+// line longer than itself); anything else, or a file the system will not map,
+// is read in copies. A file cut short while it is read is an error.
 class FileSource final : public ByteSource {
   public:
     static constexpr std::size_t kDefaultChunkSize = std::size_t{256} * 1024;
@@ -62,6 +76,8 @@ class FileSource final : public ByteSource {
 
     std::string_view NextChunk() override;
     std::size_t ReadInto(char* buffer, std::size_t size) override;
+    [[nodiscard]] bool CanKeep() const noexcept override { return mapped_; }
+    std::string_view NextChunkKeeping(std::size_t keep) override;
 
     // Reads only the bytes from `begin` up to `end` (or to the end of the
     // file, however far it grows) from now on.
@@ -77,6 +93,12 @@ class FileSource final : public ByteSource {
 
   private:
     FileSource(const FileSource& other, std::uint64_t begin, std::uint64_t end);
+    // The end of the next mapped read that wants to reach `wanted`: no further
+    // than the file's end, looked up again when the file may have grown.
+    std::uint64_t MappableEnd(std::uint64_t wanted);
+    // Maps the window that holds `begin`; false when the file is not mapped.
+    bool MapFirstWindow(std::uint64_t begin);
+    [[noreturn]] void ThrowCutShort() const;
 
     std::filesystem::path path_;
     int fd_ = -1;
@@ -86,6 +108,9 @@ class FileSource final : public ByteSource {
     std::uint64_t offset_ = 0;
     std::uint64_t limit_ = kToTheEnd;
     std::unique_ptr<char[]> buffer_;
+    bool mapped_ = false;
+    std::uint64_t knownSize_ = 0;  // the file's size when last looked at
+    MappedWindow window_;
 };
 
 // The bytes of a line that spans chunks: grows without copying (realloc moves
@@ -123,7 +148,7 @@ class GatherBuffer {
 // where they can; a line that spans chunks is gathered on its own.
 class LineReader {
   public:
-    explicit LineReader(ByteSource& source) : source_(source) {}
+    explicit LineReader(ByteSource& source) : source_(source), inPlace_(source.CanKeep()) {}
 
     // The next run of whole lines, each with its terminator; only the last
     // line of the input may lack one. The view stays valid until the next
@@ -155,18 +180,25 @@ class LineReader {
     // Reads a long line straight into carry_; returns false when the source
     // cannot, or the line ended in a CR that may pair with the next byte.
     bool GatherLongLine(std::string_view& block);
+    // NextBlock for sources that CanKeep().
+    bool NextBlockInPlace(std::string_view& block);
 
     ByteSource& source_;
-    std::string_view rest_;  // what is left of the current chunk (or of tail_)
-    GatherBuffer carry_;     // the start of a line that spans chunks
-    std::string tail_;       // what followed a long line in its last read
-    bool carried_ = false;   // carry_ was handed out and is to be emptied
+    bool inPlace_;
+    std::size_t scanned_ = 0;  // bytes at the start of rest_ known to hold no line end
+    std::string_view rest_;    // what is left of the current chunk (or of tail_)
+    GatherBuffer carry_;       // the start of a line that spans chunks
+    std::string tail_;         // what followed a long line in its last read
+    bool carried_ = false;     // carry_ was handed out and is to be emptied
     bool atEnd_ = false;
 };
 
 namespace detail {
 // Files of at least this many bytes are read in two halves at once. For tests.
 std::uint64_t& MinimumSplitSize();
+// The size of the window mapped over a file (a multiple of the page size), or
+// 0 to read files in copies. For tests.
+std::size_t& MappedWindowSize();
 }  // namespace detail
 
 // Where the second half of a large file starts: right after the first line end

@@ -2,19 +2,32 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "conversion/line_reader.h"
 
+#define TSRY_FUZZ_CHECK(condition)                                                              \
+    do {                                                                                        \
+        if (!(condition)) {                                                                     \
+            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
+            std::abort();                                                                       \
+        }                                                                                       \
+    } while (false)
+
 namespace tsry::fuzz {
 
 // Splits fuzz bytes into read sizes and the data itself: the first byte says
-// how many sizes follow (up to 7), each one byte (1 to 256); the rest is the
-// data. So the fuzzer controls where every read of the input ends.
+// how many sizes follow (up to 7, in its low three bits) and whether the
+// source keeps lines in place as a mapped file does (bit 3); each size is one
+// byte (1 to 256); the rest is the data. So the fuzzer controls where every
+// read of the input ends, and which way a line that spans reads is put whole.
 struct Input {
     std::vector<std::size_t> pieces;
+    bool keeping = false;
     std::string data;
 };
 
@@ -22,6 +35,7 @@ inline Input SplitInput(const std::uint8_t* bytes, std::size_t size) {
     Input input;
     std::size_t pos = 0;
     const std::size_t count = size > 0 ? bytes[0] % 8 : 0;
+    input.keeping = size > 0 && (bytes[0] & 8) != 0;
     pos = size > 0 ? 1 : 0;
     for (std::size_t i = 0; i < count && pos < size; ++i, ++pos) {
         input.pieces.push_back(static_cast<std::size_t>(bytes[pos]) + 1);
@@ -39,6 +53,15 @@ class PieceSource final : public ByteSource {
     std::string_view NextChunk() override {
         const std::size_t n = Next();
         chunk_.assign(input_.data, offset_, n);
+        chunk_.shrink_to_fit();
+        offset_ += n;
+        return chunk_;
+    }
+    [[nodiscard]] bool CanKeep() const noexcept override { return input_.keeping; }
+    std::string_view NextChunkKeeping(std::size_t keep) override {
+        const std::size_t n = Next();
+        TSRY_FUZZ_CHECK(keep <= offset_);
+        chunk_.assign(input_.data, offset_ - keep, keep + n);
         chunk_.shrink_to_fit();
         offset_ += n;
         return chunk_;
@@ -61,13 +84,5 @@ class PieceSource final : public ByteSource {
     std::size_t offset_ = 0;
     std::size_t next_ = 0;
 };
-
-#define TSRY_FUZZ_CHECK(condition)                                                              \
-    do {                                                                                        \
-        if (!(condition)) {                                                                     \
-            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-            std::abort();                                                                       \
-        }                                                                                       \
-    } while (false)
 
 }  // namespace tsry::fuzz

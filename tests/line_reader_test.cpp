@@ -1,11 +1,17 @@
 #include "conversion/line_reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "conversion/conversion_error.h"
+#include "tests/model.h"
 #include "tests/test_support.h"
 
 namespace tsry {
@@ -13,21 +19,33 @@ namespace {
 
 using test::ChunkedSource;
 
-std::vector<std::string> Lines(const std::string& data, std::vector<std::size_t> pieces = {}) {
-    ChunkedSource source(data, std::move(pieces));
-    LineReader reader(source);
-    std::vector<std::string> lines;
-    reader.ForEachLine([&](std::string_view line, std::uint64_t number) {
-        EXPECT_EQ(number, lines.size() + 1);
-        lines.emplace_back(line);
-    });
-    return lines;
+// Each helper reads in both ways, copying lines that span pieces and keeping
+// them in place, and expects the same from both.
+std::vector<std::string> Lines(const std::string& data,
+                               const std::vector<std::size_t>& pieces = {}) {
+    std::vector<std::string> both[2];
+    for (const bool keeping : {false, true}) {
+        ChunkedSource source(data, pieces, keeping);
+        LineReader reader(source);
+        std::vector<std::string>& lines = both[keeping ? 1 : 0];
+        reader.ForEachLine([&](std::string_view line, std::uint64_t number) {
+            EXPECT_EQ(number, lines.size() + 1);
+            lines.emplace_back(line);
+        });
+    }
+    EXPECT_EQ(both[0], both[1]) << "kept in place";
+    return both[0];
 }
 
-std::uint64_t Count(const std::string& data, std::vector<std::size_t> pieces = {}) {
-    ChunkedSource source(data, std::move(pieces));
-    LineReader reader(source);
-    return reader.CountRemainingLines();
+std::uint64_t Count(const std::string& data, const std::vector<std::size_t>& pieces = {}) {
+    std::uint64_t both[2];
+    for (const bool keeping : {false, true}) {
+        ChunkedSource source(data, pieces, keeping);
+        LineReader reader(source);
+        both[keeping ? 1 : 0] = reader.CountRemainingLines();
+    }
+    EXPECT_EQ(both[0], both[1]) << "kept in place";
+    return both[0];
 }
 
 using Strings = std::vector<std::string>;
@@ -162,6 +180,91 @@ TEST(CountFileLines, ReportsTheFileAndTheReason) {
     } catch (const ConversionError& e) {
         EXPECT_EQ(std::string(e.what()), "No log file was given.");
     }
+}
+
+// Files are read through a window mapped over them; with windows of a page
+// or two, lines span windows, and some outgrow them, everywhere.
+TEST(FileSource, MappedWindowsGiveTheLinesOfTheModel) {
+    std::string data;
+    for (int i = 0; i < 3000; ++i) {
+        const std::size_t length =
+            i % 97 == 0 ? 9000 + static_cast<std::size_t>(i) : static_cast<std::size_t>(i % 23);
+        data += std::string(length, static_cast<char>('a' + i % 26));
+        data += (i % 3 == 0) ? "\r\n" : (i % 3 == 1) ? "\r" : "\n";
+    }
+    data += std::string(20000, 'z');
+    test::TempDir dir;
+    const std::vector<std::string> expected = model::ModelLines(data);
+    for (const std::string& tail : {std::string(), std::string("\r")}) {
+        test::WriteFile(dir / "log.txt", data + tail);
+        for (const std::size_t window :
+             {std::size_t{0}, MappedWindow::PageSize(), 3 * MappedWindow::PageSize()}) {
+            test::ScopedSetting<std::size_t> windowSize(detail::MappedWindowSize(), window);
+            FileSource file(dir / "log.txt");
+            EXPECT_EQ(file.CanKeep(), window != 0);
+            LineReader reader(file);
+            std::vector<std::string> lines;
+            reader.ForEachLine(
+                [&](std::string_view line, std::uint64_t) { lines.emplace_back(line); });
+            EXPECT_TRUE(lines == expected) << window;
+            test::ScopedSetting<std::uint64_t> split(detail::MinimumSplitSize(), 1);
+            EXPECT_EQ(CountFileLines(dir / "log.txt"), expected.size()) << window;
+        }
+    }
+}
+
+TEST(FileSource, ALogCutShortWhileMappedIsAnErrorNotACrash) {
+    test::TempDir dir;
+    std::string data;
+    while (data.size() < (std::size_t{4} << 20)) data += "[t] Module heartbeat: 18 creatures\r\n";
+    test::WriteFile(dir / "log.txt", data);
+    FileSource file(dir / "log.txt");
+    ASSERT_TRUE(file.CanKeep());
+    LineReader reader(file);
+    std::string_view block;
+    ASSERT_TRUE(reader.NextBlock(block));
+    ASSERT_EQ(block[0], '[');
+    // Rotated away by truncation, as some log rotations do: the mapped pages
+    // are gone, and reading them gives zeros instead of SIGBUS.
+    ASSERT_EQ(::truncate((dir / "log.txt").c_str(), 0), 0);
+    EXPECT_EQ(*static_cast<const volatile char*>(block.data()), '\0');
+    try {
+        while (reader.NextBlock(block)) {
+        }
+        FAIL() << "no error";
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(std::string(e.what()), "The log \"" + (dir / "log.txt").string() +
+                                             "\" was cut short by another program while it "
+                                             "was being read.");
+    }
+}
+
+// How a bus error ends the program when nothing handles it: the sanitizers'
+// handler reports it and exits.
+bool EndedByBusError(int status) {
+#if defined(__SANITIZE_ADDRESS__)
+    return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+#else
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS;
+#endif
+}
+
+TEST(FileSourceDeathTest, OtherBusErrorsStillEndTheProgram) {
+    test::TempDir dir;
+    test::WriteFile(dir / "log.txt", std::string(1 << 16, 'x'));
+    FileSource file(dir / "log.txt");
+    ASSERT_TRUE(file.CanKeep());
+    EXPECT_EXIT(::raise(SIGBUS), EndedByBusError, "");
+    EXPECT_EXIT(
+        {
+            // Some other mapping of a file that shrinks.
+            const int fd = ::open((dir / "log.txt").c_str(), O_RDONLY);
+            const auto* other = static_cast<const volatile char*>(
+                ::mmap(nullptr, 1 << 16, PROT_READ, MAP_SHARED, fd, 0));
+            (void)::truncate((dir / "log.txt").c_str(), 0);
+            std::exit(other[4096] == 'x' ? 3 : 4);
+        },
+        EndedByBusError, "");
 }
 
 }  // namespace

@@ -25,8 +25,9 @@ class StringSink final : public ByteSink {
     std::string text;
 };
 
-ModelResult Engine(const std::string& log, std::vector<std::size_t> pieces, std::uint64_t& steps) {
-    test::ChunkedSource source(log, std::move(pieces));
+ModelResult Engine(const std::string& log, std::vector<std::size_t> pieces, bool keeping,
+                   std::uint64_t& steps) {
+    test::ChunkedSource source(log, std::move(pieces), keeping);
     LineReader reader(source);
     StringSink sink;
     NoProgress progress;
@@ -46,15 +47,18 @@ void ExpectSameAsModel(const std::string& log, const std::string& what) {
     const std::vector<std::vector<std::size_t>> readings = {{},   {1},    {2, 3},     {7, 1, 300},
                                                             {64}, {4096}, {65536, 13}};
     for (const auto& pieces : readings) {
-        std::uint64_t steps = 0;
-        const ModelResult actual = Engine(log, pieces, steps);
-        ASSERT_EQ(actual.failedLine, expected.failedLine) << what;
-        ASSERT_TRUE(actual.script == expected.script) << what << ", pieces " << pieces.size();
-        if (expected.failedLine == 0) {
-            const auto records = static_cast<std::uint64_t>(
-                std::count(expected.script.begin(), expected.script.end(), '\n'));
-            ASSERT_GE(steps, lines) << what;
-            ASSERT_LE(steps - lines, records) << what;
+        for (const bool keeping : {false, true}) {
+            std::uint64_t steps = 0;
+            const ModelResult actual = Engine(log, pieces, keeping, steps);
+            ASSERT_EQ(actual.failedLine, expected.failedLine) << what;
+            ASSERT_TRUE(actual.script == expected.script)
+                << what << ", pieces " << pieces.size() << (keeping ? ", kept" : "");
+            if (expected.failedLine == 0) {
+                const auto records = static_cast<std::uint64_t>(
+                    std::count(expected.script.begin(), expected.script.end(), '\n'));
+                ASSERT_GE(steps, lines) << what;
+                ASSERT_LE(steps - lines, records) << what;
+            }
         }
     }
     test::ChunkedSource source(log, {});

@@ -45,8 +45,8 @@ std::string ReadFile(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-ChunkedSource::ChunkedSource(std::string data, std::vector<std::size_t> pieces)
-    : data_(std::move(data)), pieces_(std::move(pieces)) {
+ChunkedSource::ChunkedSource(std::string data, std::vector<std::size_t> pieces, bool keeping)
+    : data_(std::move(data)), pieces_(std::move(pieces)), keeping_(keeping) {
     if (pieces_.empty()) pieces_.push_back(data_.size() + 1);
 }
 
@@ -55,6 +55,17 @@ std::string_view ChunkedSource::NextChunk() {
         std::min(data_.size() - offset_, std::max<std::size_t>(pieces_[next_], 1));
     next_ = (next_ + 1) % pieces_.size();
     chunk_.assign(data_, offset_, n);
+    chunk_.shrink_to_fit();
+    offset_ += n;
+    return chunk_;
+}
+
+std::string_view ChunkedSource::NextChunkKeeping(std::size_t keep) {
+    if (keep > offset_) throw std::logic_error("keeps more than was handed out");
+    const std::size_t n =
+        std::min(data_.size() - offset_, std::max<std::size_t>(pieces_[next_], 1));
+    next_ = (next_ + 1) % pieces_.size();
+    chunk_.assign(data_, offset_ - keep, keep + n);
     chunk_.shrink_to_fit();
     offset_ += n;
     return chunk_;

@@ -30,22 +30,40 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// Sets a knob for the life of the object, then puts back what it was.
+template <class T>
+class ScopedSetting {
+  public:
+    ScopedSetting(T& knob, T value) : knob_(knob), saved_(knob) { knob_ = value; }
+    ~ScopedSetting() { knob_ = saved_; }
+    ScopedSetting(const ScopedSetting&) = delete;
+    ScopedSetting& operator=(const ScopedSetting&) = delete;
+
+  private:
+    T& knob_;
+    T saved_;
+};
+
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 [[nodiscard]] std::string ReadFile(const std::filesystem::path& path);
 
 // Serves a string in pieces of the given sizes, in turn, so that tests can put
-// read boundaries anywhere.
+// read boundaries anywhere; `keeping`, as a mapped file does, with the end of
+// the previous piece in front when asked.
 class ChunkedSource final : public ByteSource {
   public:
-    ChunkedSource(std::string data, std::vector<std::size_t> pieces);
+    ChunkedSource(std::string data, std::vector<std::size_t> pieces, bool keeping = false);
     std::string_view NextChunk() override;
     std::size_t ReadInto(char* buffer, std::size_t size) override;
+    [[nodiscard]] bool CanKeep() const noexcept override { return keeping_; }
+    std::string_view NextChunkKeeping(std::size_t keep) override;
 
   private:
     std::string data_;
     std::vector<std::size_t> pieces_;
     std::size_t offset_ = 0;
     std::size_t next_ = 0;
+    bool keeping_;
     std::string chunk_;  // a copy, so that reading past a chunk is caught by the sanitizers
 };
 
