@@ -1,8 +1,8 @@
 #include "conversion/record_table.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <string>
 
@@ -64,7 +64,7 @@ RecordTable::RecordTable() : buckets_(64, 0) {}
 
 LogRecord RecordTable::operator[](std::size_t index) const noexcept {
     const Slot& slot = slots_[index];
-    const std::string_view f = slot.fields;
+    const std::string_view f = TextOf(slot);
     const std::size_t* e = slot.ends;
     LogRecord record;
     record.Kind = f.substr(0, e[0]);
@@ -76,20 +76,83 @@ LogRecord RecordTable::operator[](std::size_t index) const noexcept {
     return record;
 }
 
+namespace {
+
+template <class Word>
+Word Load(const char* p) noexcept {
+    Word word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// a[0, n) == b[0, n) for n up to 16, in a few loads that may overlap instead
+// of a call: most names are that short.
+bool SameShortBytes(const char* a, const char* b, std::size_t n) noexcept {
+    if (n >= 8) {
+        return Load<std::uint64_t>(a) == Load<std::uint64_t>(b) &&
+               Load<std::uint64_t>(a + n - 8) == Load<std::uint64_t>(b + n - 8);
+    }
+    if (n >= 4) {
+        return Load<std::uint32_t>(a) == Load<std::uint32_t>(b) &&
+               Load<std::uint32_t>(a + n - 4) == Load<std::uint32_t>(b + n - 4);
+    }
+    return n == 0 || (a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1]);
+}
+
+// The hash of a Name: eight bytes at a time, the tail in loads that may
+// overlap, and a final mix so that every bit of the name reaches the bucket
+// bits. Short names are the rule, and cost a couple of multiplications.
+std::uint64_t NameHash(std::string_view name) noexcept {
+    constexpr std::uint64_t kOdd = 0x9e3779b97f4a7c15ULL;
+    const char* p = name.data();
+    std::size_t n = name.size();
+    std::uint64_t h = (n + 1) * kOdd;
+    auto mix = [&h](std::uint64_t word) {
+        h = (h ^ word) * kOdd;
+        h ^= h >> 32;
+    };
+    for (; n >= 8; p += 8, n -= 8) mix(Load<std::uint64_t>(p));
+    if (n >= 4) {
+        mix(Load<std::uint32_t>(p) | (std::uint64_t{Load<std::uint32_t>(p + n - 4)} << 32));
+    } else if (n > 0) {
+        const auto byte = [](char c) { return std::uint64_t{static_cast<unsigned char>(c)}; };
+        mix(byte(p[0]) | byte(p[n / 2]) << 8 | byte(p[n - 1]) << 16);
+    }
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53ULL;
+    h ^= h >> 33;
+    return h;
+}
+
+}  // namespace
+
 bool RecordTable::HasName(const Slot& slot, std::string_view name) noexcept {
     const std::size_t length = slot.ends[1] - slot.ends[0] - 1;
     if (length != name.size()) return false;
     const std::size_t head = std::min(length, sizeof slot.nameHead);
-    if (std::memcmp(slot.nameHead, name.data(), head) != 0) return false;
+    static_assert(sizeof slot.nameHead == 16);
+    if (!SameShortBytes(slot.nameHead, name.data(), head)) return false;
     return head == length || NameOf(slot).substr(head) == name.substr(head);
 }
 
 void RecordTable::Fill(Slot& slot, const LogRecord& record, std::uint64_t line) {
-    // One copy of the record's text when its fields lie as in a log line, the
-    // usual case; assign() reuses the slot's storage, so updating a name costs
-    // no allocation once its values have been seen at their longest.
     const std::string_view* const fields[6] = {&record.Kind,   &record.Name,   &record.Value,
                                                &record.Extra1, &record.Extra2, &record.Extra3};
+    std::size_t size = 5;
+    for (const std::string_view* field : fields) size += field->size();
+    if (size > slot.capacity) {
+        // A later value that is longer: a new piece, with room to grow, so
+        // that a name whose values keep growing is not moved every time.
+        const std::size_t capacity = std::max(size, slot.capacity + slot.capacity / 2);
+        char* text = text_.Allocate(capacity);
+        text_.Release(slot.text, slot.capacity);
+        slot.text = text;
+        slot.capacity = capacity;
+    }
+    // One copy of the record's text when its fields lie as in a log line, the
+    // usual case.
     bool inLine = true;
     for (int k = 0; k < 5 && inLine; ++k) {
         const auto end = reinterpret_cast<std::uintptr_t>(fields[k]->data()) + fields[k]->size();
@@ -98,23 +161,25 @@ void RecordTable::Fill(Slot& slot, const LogRecord& record, std::uint64_t line) 
     }
     if (inLine) {
         const char* begin = record.Kind.data();
-        slot.fields.assign(begin, record.Extra3.data() + record.Extra3.size());
+        std::memmove(slot.text, begin, size);
         for (int k = 0; k < 6; ++k) {
             slot.ends[k] = static_cast<std::size_t>(fields[k]->data() + fields[k]->size() - begin);
         }
     } else {
-        slot.fields.clear();
+        std::size_t at = 0;
         for (int k = 0; k < 6; ++k) {
-            if (k != 0) slot.fields += kFieldEnd;
-            slot.fields.append(*fields[k]);
-            slot.ends[k] = slot.fields.size();
+            if (k != 0) slot.text[at++] = kFieldEnd;
+            if (!fields[k]->empty())
+                std::memcpy(slot.text + at, fields[k]->data(), fields[k]->size());
+            at += fields[k]->size();
+            slot.ends[k] = at;
         }
     }
     slot.line = line;
 }
 
 void RecordTable::Store(const LogRecord& record, std::uint64_t line) {
-    Store(record, line, std::hash<std::string_view>{}(record.Name));
+    Store(record, line, NameHash(record.Name));
 }
 
 void RecordTable::StoreAll(std::span<PendingRecord> records) {
@@ -123,7 +188,7 @@ void RecordTable::StoreAll(std::span<PendingRecord> records) {
     // fetch the slots they name, then store.
     const std::size_t mask = buckets_.size() - 1;
     for (PendingRecord& pending : records) {
-        pending.hash = std::hash<std::string_view>{}(pending.record.Name);
+        pending.hash = NameHash(pending.record.Name);
         __builtin_prefetch(&buckets_[pending.hash & mask]);
     }
     for (const PendingRecord& pending : records) {
@@ -166,7 +231,7 @@ void RecordTable::Store(const LogRecord& record, std::uint64_t line, std::uint64
 }
 
 void RecordTable::Grow() {
-    std::vector<std::uint64_t> grown(buckets_.size() * 2, 0);
+    TableVector<std::uint64_t> grown(buckets_.size() * 2, 0);
     const std::size_t mask = grown.size() - 1;
     for (std::size_t i = 0; i < slots_.size(); ++i) {
         std::size_t b = slots_[i].hash & mask;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "conversion/conversion_error.h"
+#include "conversion/table_memory.h"
 
 // Tagged log lines and the table of the newest value of every variable name.
 //
@@ -60,7 +61,7 @@ class RecordTable {
     RecordTable();
 
     [[nodiscard]] std::size_t size() const noexcept { return slots_.size(); }
-    [[nodiscard]] bool empty() const noexcept { return slots_.empty(); }
+    [[nodiscard]] bool empty() const noexcept { return slots_.size() == 0; }
 
     // The record in slot `index` (0-based, in order of first appearance).
     [[nodiscard]] LogRecord operator[](std::size_t index) const noexcept;
@@ -80,8 +81,10 @@ class RecordTable {
   private:
     struct Slot {
         // The record as in its line: Kind#Name#Value#Extra1#Extra2#Extra3,
-        // with the end of each field. The Name never changes once stored.
-        std::string fields;
+        // with the end of each field, in a piece of `capacity` bytes of the
+        // arena. The Name never changes once stored.
+        char* text = nullptr;
+        std::size_t capacity = 0;
         std::size_t ends[6] = {};
         std::uint64_t hash = 0;
         std::uint64_t line = 0;
@@ -92,17 +95,18 @@ class RecordTable {
 
     static bool HasName(const Slot& slot, std::string_view name) noexcept;
 
-    static void Fill(Slot& slot, const LogRecord& record, std::uint64_t line);
+    void Fill(Slot& slot, const LogRecord& record, std::uint64_t line);
+    static std::string_view TextOf(const Slot& slot) noexcept { return {slot.text, slot.ends[5]}; }
     static std::string_view NameOf(const Slot& slot) noexcept {
-        return std::string_view(slot.fields)
-            .substr(slot.ends[0] + 1, slot.ends[1] - slot.ends[0] - 1);
+        return TextOf(slot).substr(slot.ends[0] + 1, slot.ends[1] - slot.ends[0] - 1);
     }
     void Store(const LogRecord& record, std::uint64_t line, std::uint64_t hash);
     void Grow();
 
-    std::vector<Slot> slots_;
+    TextArena text_;
+    BlockArray<Slot> slots_;
     // Open addressing; 0 marks a free bucket.
-    std::vector<std::uint64_t> buckets_;
+    TableVector<std::uint64_t> buckets_;
 };
 
 // Examines one log line (without its terminator; a line end in `text` is taken

@@ -134,5 +134,30 @@ TEST(RecordTable, HoldsManyNamesInOrderOfFirstAppearance) {
     }
 }
 
+TEST(RecordTable, KeepsEveryValueWhateverItsLengthOverTime) {
+    // A value that grows, shrinks and turns huge, between two neighbours whose
+    // text must not be touched; the table moved half-way.
+    RecordTable table;
+    table.Store({"STR", "before", "b", "", "", ""}, 1);
+    table.Store({"STR", "name", "", "", "", ""}, 2);
+    table.Store({"STR", "after", "a", "", "", ""}, 3);
+    std::uint64_t line = 4;
+    for (const std::size_t length : {1u, 10u, 9u, 300u, 100000u, 5u, 250000u, 250001u, 3u, 0u}) {
+        const std::string value(length, static_cast<char>('a' + length % 26));
+        table.Store({"STR", "name", value, "x", "", std::string(length % 7, 'e')}, line);
+        if (line == 8) {
+            RecordTable moved(std::move(table));
+            table = std::move(moved);
+        }
+        ASSERT_EQ(table.size(), 3u);
+        EXPECT_EQ(table[1].Value, value);
+        EXPECT_EQ(table[1].Extra1, "x");
+        EXPECT_EQ(table[1].Extra3, std::string(length % 7, 'e'));
+        EXPECT_EQ(table.LineOf(1), line++);
+        EXPECT_EQ(table[0].Value, "b");
+        EXPECT_EQ(table[2].Value, "a");
+    }
+}
+
 }  // namespace
 }  // namespace tsry

@@ -1,0 +1,125 @@
+#include "conversion/table_memory.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <utility>
+
+namespace tsry {
+
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// Smaller blocks come from malloc, which keeps them in its own pools.
+constexpr std::size_t kMappedBlock = kHugePage / 2;
+// Text blocks: a huge page each, but the first ones smaller, so that a small
+// log's table stays small.
+constexpr std::size_t kFirstTextBlock = std::size_t{16} << 10;
+
+std::size_t RoundUp(std::size_t bytes, std::size_t to) noexcept {
+    return (bytes + to - 1) / to * to;
+}
+
+}  // namespace
+
+void* AllocateTableBlock(std::size_t bytes) noexcept {
+    if (bytes < kMappedBlock) return std::malloc(bytes == 0 ? 1 : bytes);
+    // Mapped with a huge page of slack, then trimmed to a huge page boundary
+    // at both ends, so that the whole block can be made of huge pages.
+    const std::size_t size = RoundUp(bytes, kHugePage);
+    if (size < bytes || size + kHugePage < size) return nullptr;
+    void* mapped = ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t aligned = RoundUp(start, kHugePage);
+    if (aligned > start) ::munmap(mapped, aligned - start);
+    const std::uintptr_t tail = aligned + size;
+    if (start + size + kHugePage > tail)
+        ::munmap(reinterpret_cast<void*>(tail), start + size + kHugePage - tail);
+    void* block = reinterpret_cast<void*>(aligned);
+    ::madvise(block, size, MADV_HUGEPAGE);
+    return block;
+}
+
+void FreeTableBlock(void* block, std::size_t bytes) noexcept {
+    if (block == nullptr) return;
+    if (bytes < kMappedBlock) {
+        std::free(block);
+    } else {
+        ::munmap(block, RoundUp(bytes, kHugePage));
+    }
+}
+
+TextArena::~TextArena() { FreeAll(); }
+
+TextArena::TextArena(TextArena&& other) noexcept
+    : blocks_(std::move(other.blocks_)),
+      large_(std::move(other.large_)),
+      next_(std::exchange(other.next_, nullptr)),
+      left_(std::exchange(other.left_, 0)) {
+    other.blocks_.clear();
+    other.large_.clear();
+}
+
+TextArena& TextArena::operator=(TextArena&& other) noexcept {
+    if (this != &other) {
+        FreeAll();
+        blocks_ = std::move(other.blocks_);
+        large_ = std::move(other.large_);
+        next_ = std::exchange(other.next_, nullptr);
+        left_ = std::exchange(other.left_, 0);
+        other.blocks_.clear();
+        other.large_.clear();
+    }
+    return *this;
+}
+
+void TextArena::FreeAll() noexcept {
+    for (const Block& block : blocks_) FreeTableBlock(block.data, block.size);
+    for (const auto& [piece, size] : large_) FreeTableBlock(piece, size);
+    blocks_.clear();
+    large_.clear();
+    next_ = nullptr;
+    left_ = 0;
+}
+
+char* TextArena::Allocate(std::size_t size) {
+    if (size > kLargePiece) {
+        auto* piece = static_cast<char*>(AllocateTableBlock(size));
+        if (piece == nullptr) throw std::bad_alloc();
+        try {
+            large_.emplace(piece, size);
+        } catch (...) {
+            FreeTableBlock(piece, size);
+            throw;
+        }
+        return piece;
+    }
+    const std::size_t rounded = RoundUp(size, 8);
+    if (rounded > left_) {
+        // Each block twice the last, up to a huge page.
+        const std::size_t blockSize =
+            std::max(rounded, blocks_.empty() ? kFirstTextBlock
+                                              : std::min(blocks_.back().size * 2, kHugePage));
+        blocks_.reserve(blocks_.size() + 1);
+        auto* data = static_cast<char*>(AllocateTableBlock(blockSize));
+        if (data == nullptr) throw std::bad_alloc();
+        blocks_.push_back({data, blockSize});
+        next_ = data;
+        left_ = blockSize;
+    }
+    char* piece = next_;
+    next_ += rounded;
+    left_ -= rounded;
+    return piece;
+}
+
+void TextArena::Release(char* piece, std::size_t size) noexcept {
+    if (size <= kLargePiece || piece == nullptr) return;
+    if (large_.erase(piece) != 0) FreeTableBlock(piece, size);
+}
+
+}  // namespace tsry
