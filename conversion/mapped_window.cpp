@@ -15,9 +15,9 @@ namespace {
 // The windows mapped at the moment, for the SIGBUS handler to recognise its
 // faults. A fixed table of atomics: the handler may neither lock nor allocate.
 struct WatchedRange {
-    std::atomic<bool> taken{false};
     std::atomic<std::uintptr_t> begin{0};
     std::atomic<std::uintptr_t> end{0};
+    std::atomic<bool> taken{false};
     std::atomic<bool> lost{false};
 };
 constexpr int kWatchedRanges = 32;
@@ -34,9 +34,10 @@ void OnBusError(int signal, siginfo_t* info, void* /*context*/) {
             if (address < range.begin.load(std::memory_order_acquire) || address >= end) continue;
             // Zeros from the vanished page to the end of the window, and the
             // faulting read is tried again.
-            const std::uintptr_t page = address & ~(pageSize - 1);
+            const std::uintptr_t intoPage = address & (pageSize - 1);
+            char* page = static_cast<char*>(info->si_addr) - intoPage;
             const int savedErrno = errno;
-            void* zeros = ::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
+            void* zeros = ::mmap(page, end - (address - intoPage), PROT_READ,
                                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
             errno = savedErrno;
             if (zeros == MAP_FAILED) break;

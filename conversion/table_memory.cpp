@@ -33,13 +33,13 @@ void* AllocateTableBlock(std::size_t bytes) noexcept {
     void* mapped = ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) return nullptr;
-    const auto start = reinterpret_cast<std::uintptr_t>(mapped);
-    const std::uintptr_t aligned = RoundUp(start, kHugePage);
-    if (aligned > start) ::munmap(mapped, aligned - start);
-    const std::uintptr_t tail = aligned + size;
-    if (start + size + kHugePage > tail)
-        ::munmap(reinterpret_cast<void*>(tail), start + size + kHugePage - tail);
-    void* block = reinterpret_cast<void*>(aligned);
+    auto* const start = static_cast<char*>(mapped);
+    const auto address = reinterpret_cast<std::uintptr_t>(start);
+    char* const block = start + (RoundUp(address, kHugePage) - address);
+    if (block > start) ::munmap(start, static_cast<std::size_t>(block - start));
+    char* const tail = block + size;
+    char* const end = start + size + kHugePage;
+    if (end > tail) ::munmap(tail, static_cast<std::size_t>(end - tail));
     ::madvise(block, size, MADV_HUGEPAGE);
     return block;
 }
