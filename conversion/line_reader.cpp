@@ -243,6 +243,15 @@ std::unique_ptr<FileSource> FileSource::Share(std::uint64_t begin, std::uint64_t
                           " was cut short by another program while it was being read.");
 }
 
+void FileSource::ThrowIfCutShort() {
+    if (mapped_ && window_.lost()) ThrowCutShort();
+    struct stat info {};
+    if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) &&
+        static_cast<std::uint64_t>(info.st_size) < knownSize_) {
+        ThrowCutShort();
+    }
+}
+
 std::uint64_t FileSource::MappableEnd(std::uint64_t wanted) {
     std::uint64_t end = std::min(wanted, limit_);
     if (end > knownSize_) {
@@ -281,6 +290,13 @@ std::string_view FileSource::NextChunkKeeping(std::size_t keep) {
     return {window_.data() + (from - window_.offset()), static_cast<std::size_t>(to - from)};
 }
 
+void FileSource::Advance(std::size_t read) {
+    offset_ += read;
+    knownSize_ = std::max(knownSize_, offset_);
+    // The end of a plain file: the end of the log, unless it was cut short.
+    if (read == 0 && plainSize_ > 0) ThrowIfCutShort();
+}
+
 std::string_view FileSource::NextChunk() {
     if (mapped_) return NextChunkKeeping(0);
     const std::size_t want =
@@ -290,7 +306,7 @@ std::string_view FileSource::NextChunk() {
         // Positioned reads, so that two readers can share the descriptor.
         const ssize_t n = ::pread(fd_, buffer_.get(), want, static_cast<off_t>(offset_));
         if (n >= 0) {
-            offset_ += static_cast<std::uint64_t>(n);
+            Advance(static_cast<std::size_t>(n));
             return {buffer_.get(), static_cast<std::size_t>(n)};
         }
         if (errno == ESPIPE) {
@@ -470,7 +486,7 @@ std::size_t FileSource::ReadInto(char* buffer, std::size_t size) {
     for (;;) {
         const ssize_t n = ::pread(fd_, buffer, want, static_cast<off_t>(offset_));
         if (n >= 0) {
-            offset_ += static_cast<std::uint64_t>(n);
+            Advance(static_cast<std::size_t>(n));
             return static_cast<std::size_t>(n);
         }
         if (errno == ESPIPE) return kCannotReadInto;

@@ -85,6 +85,11 @@ class FileSource final : public ByteSource {
     // A second reader of the same open file, restricted in the same way.
     [[nodiscard]] std::unique_ptr<FileSource> Share(std::uint64_t begin, std::uint64_t end) const;
 
+    // Throws ConversionError if the file has lost bytes since they were read
+    // (another program cut it short): for telling the cause of an error
+    // that may come from that.
+    void ThrowIfCutShort();
+
     [[nodiscard]] int descriptor() const noexcept { return fd_; }
     // The file's size when it was opened, or 0 for anything but a plain file.
     [[nodiscard]] std::uint64_t plainFileSize() const noexcept { return plainSize_; }
@@ -99,6 +104,8 @@ class FileSource final : public ByteSource {
     // Maps the window that holds `begin`; false when the file is not mapped.
     bool MapFirstWindow(std::uint64_t begin);
     [[noreturn]] void ThrowCutShort() const;
+    // Past `read` more bytes of a read in copies.
+    void Advance(std::size_t read);
 
     std::filesystem::path path_;
     int fd_ = -1;
@@ -109,7 +116,7 @@ class FileSource final : public ByteSource {
     std::uint64_t limit_ = kToTheEnd;
     std::unique_ptr<char[]> buffer_;
     bool mapped_ = false;
-    std::uint64_t knownSize_ = 0;  // the file's size when last looked at
+    std::uint64_t knownSize_ = 0;  // the largest size the file was seen to have
     MappedWindow window_;
 };
 

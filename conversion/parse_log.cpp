@@ -66,15 +66,22 @@ struct Extraction {
     std::uint64_t lines = 0;
 };
 
-// Reads `reader` to its end into `part`, publishing the lines read so far in
-// `progress` after each block, until `cancelled` is set.
-void ExtractAll(LineReader& reader, Extraction& part, std::atomic<std::uint64_t>& linesRead,
-                const std::atomic<bool>& cancelled) {
+// Reads `source` to its end into `part`, calling afterBlock(lines read so far)
+// after each block of lines, until it returns false.
+template <class AfterBlock>
+void ReadPart(FileSource& source, Extraction& part, AfterBlock&& afterBlock) {
+    LineReader reader(source);
     std::vector<PendingRecord> batch;
     std::string_view block;
-    while (!cancelled.load(std::memory_order_relaxed) && reader.NextBlock(block)) {
-        part.lines += ExtractBlock(block, part.lines, part.table, batch);
-        linesRead.store(part.lines, std::memory_order_relaxed);
+    try {
+        while (reader.NextBlock(block)) {
+            part.lines += ExtractBlock(block, part.lines, part.table, batch);
+            if (!afterBlock(part.lines)) return;
+        }
+    } catch (const MalformedRecord&) {
+        // A record cut short by a log cut short is the log's fault.
+        source.ThrowIfCutShort();
+        throw;
     }
 }
 
@@ -88,15 +95,12 @@ Extraction ExtractLog(FileSource& log, ProgressSink& progress) {
     Extraction first;
     std::atomic<std::uint64_t> secondLines{0};
     std::atomic<bool> cancelled{false};
-    std::vector<PendingRecord> batch;
     // The caller's part of the log, with the helper's lines in the progress.
     auto readFirst = [&] {
-        LineReader reader(log);
-        std::string_view block;
-        while (reader.NextBlock(block)) {
-            first.lines += ExtractBlock(block, first.lines, first.table, batch);
-            progress.SetValue(static_cast<double>(first.lines + secondLines.load()));
-        }
+        ReadPart(log, first, [&](std::uint64_t lines) {
+            progress.SetValue(static_cast<double>(lines + secondLines.load()));
+            return true;
+        });
     };
     const std::optional<std::uint64_t> split = SecondHalfStart(log);
     if (!split) {
@@ -108,8 +112,10 @@ Extraction ExtractLog(FileSource& log, ProgressSink& progress) {
     log.Restrict(0, *split);
     Extraction second;
     std::future<void> helper = std::async(std::launch::async, [&] {
-        LineReader reader(*secondSource);
-        ExtractAll(reader, second, secondLines, cancelled);
+        ReadPart(*secondSource, second, [&](std::uint64_t lines) {
+            secondLines.store(lines, std::memory_order_relaxed);
+            return !cancelled.load(std::memory_order_relaxed);
+        });
     });
     struct CancelOnExit {
         std::atomic<bool>& flag;
@@ -130,6 +136,7 @@ Extraction ExtractLog(FileSource& log, ProgressSink& progress) {
         throw MalformedRecord(first.lines + e.line(), e.fieldsFound());
     }
     // In batches, so that the look-ups of many names overlap.
+    std::vector<PendingRecord> batch;
     for (std::size_t i = 0; i < second.table.size();) {
         batch.clear();
         for (; i < second.table.size() && batch.size() < 256; ++i) {
