@@ -18,7 +18,7 @@ namespace tsry {
 class BarProgress final : public ProgressSink {
   public:
     static constexpr int kResolution = 1000;
-    static constexpr qint64 kPaintInterval = 40;
+    static constexpr qint64 kPaintInterval = 50;
 
     explicit BarProgress(QProgressBar* bar);
 
