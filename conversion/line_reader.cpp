@@ -11,6 +11,7 @@
 #include <cstring>
 #include <future>
 #include <new>
+#include <optional>
 
 #include "conversion/conversion_error.h"
 
@@ -137,6 +138,33 @@ const char* PastLastLineEnd(const char* begin, const char* end) noexcept {
     return cr != nullptr ? cr + 1 : floor;
 }
 
+// Where the second half of a large file starts (see SplitOffSecondHalf).
+std::optional<std::uint64_t> SecondHalfStart(const FileSource& file) {
+    const std::uint64_t size = file.plainFileSize();
+    if (size < detail::MinimumSplitSize() || size < 2) return std::nullopt;
+    char buffer[4096];
+    std::uint64_t pos = size / 2 - 1;
+    while (pos < size / 2 + (std::uint64_t{1} << 20)) {
+        const ssize_t n =
+            ::pread(file.descriptor(), buffer, sizeof buffer, static_cast<off_t>(pos));
+        if (n <= 0) return std::nullopt;
+        for (ssize_t i = 0; i < n; ++i) {
+            const std::uint64_t at = pos + static_cast<std::uint64_t>(i);
+            if (buffer[i] == '\n') return at + 1;
+            if (buffer[i] == '\r') {
+                char next = 0;
+                const bool pair = i + 1 < n ? buffer[i + 1] == '\n'
+                                            : ::pread(file.descriptor(), &next, 1,
+                                                      static_cast<off_t>(at + 1)) == 1 &&
+                                                  next == '\n';
+                return at + (pair ? 2 : 1);
+            }
+        }
+        pos += static_cast<std::uint64_t>(n);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::uint64_t CountLines(const char* begin, const char* end) noexcept {
@@ -243,27 +271,25 @@ std::unique_ptr<FileSource> FileSource::Share(std::uint64_t begin, std::uint64_t
                           " was cut short by another program while it was being read.");
 }
 
+void FileSource::LookAgain() {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) throw FileError("Cannot read the log", path_, errno);
+    if (!S_ISREG(info.st_mode)) return;
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (size < knownSize_) ThrowCutShort();
+    knownSize_ = size;
+}
+
 void FileSource::ThrowIfCutShort() {
     if (mapped_ && window_.lost()) ThrowCutShort();
-    struct stat info {};
-    if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) &&
-        static_cast<std::uint64_t>(info.st_size) < knownSize_) {
-        ThrowCutShort();
-    }
+    LookAgain();
 }
 
 std::uint64_t FileSource::MappableEnd(std::uint64_t wanted) {
-    std::uint64_t end = std::min(wanted, limit_);
-    if (end > knownSize_) {
-        // The file may have grown since it was last looked at.
-        struct stat info {};
-        if (::fstat(fd_, &info) != 0) throw FileError("Cannot read the log", path_, errno);
-        const auto size = static_cast<std::uint64_t>(info.st_size);
-        if (size < knownSize_) ThrowCutShort();
-        knownSize_ = size;
-        end = std::min(end, knownSize_);
-    }
-    return end;
+    const std::uint64_t end = std::min(wanted, limit_);
+    if (end <= knownSize_) return end;
+    LookAgain();  // it may have grown since
+    return std::min(end, knownSize_);
 }
 
 std::string_view FileSource::NextChunkKeeping(std::size_t keep) {
@@ -294,7 +320,7 @@ void FileSource::Advance(std::size_t read) {
     offset_ += read;
     knownSize_ = std::max(knownSize_, offset_);
     // The end of a plain file: the end of the log, unless it was cut short.
-    if (read == 0 && plainSize_ > 0) ThrowIfCutShort();
+    if (read == 0 && plainSize_ > 0) LookAgain();
 }
 
 std::string_view FileSource::NextChunk() {
@@ -339,13 +365,9 @@ void GatherBuffer::reserve(std::size_t capacity) {
 
 void GatherBuffer::append(const char* begin, const char* end) {
     const auto n = static_cast<std::size_t>(end - begin);
-    std::memcpy(extend(n), begin, n);
+    reserve(size_ + n);
+    std::memcpy(data_ + size_, begin, n);
     size_ += n;
-}
-
-char* GatherBuffer::extend(std::size_t extra) {
-    reserve(size_ + extra);
-    return data_ + size_;
 }
 
 void GatherBuffer::clear() noexcept {
@@ -354,33 +376,6 @@ void GatherBuffer::clear() noexcept {
         std::free(data_);
         data_ = nullptr;
         capacity_ = 0;
-    }
-}
-
-bool LineReader::GatherLongLine(std::string_view& block) {
-    constexpr std::size_t kRead = std::size_t{4} << 20;
-    for (;;) {
-        const std::size_t before = carry_.size();
-        const std::size_t n = source_.ReadInto(carry_.extend(kRead), kRead);
-        if (n == ByteSource::kCannotReadInto) return false;
-        if (n == 0) {
-            atEnd_ = true;
-            return false;
-        }
-        carry_.resize(before + n);
-        const char* begin = carry_.data() + before;
-        const char* end = begin + n;
-        const char* lineEnd = LineEnd(begin, end);
-        if (lineEnd == end) continue;
-        if (*lineEnd == '\r' && lineEnd + 1 == end) return false;  // maybe a CR LF pair
-        // The line is whole; what follows it is handed out from tail_.
-        const char* next = SkipLineEnd(lineEnd, end);
-        tail_.assign(next, end);
-        rest_ = tail_;
-        carry_.resize(static_cast<std::size_t>(next - carry_.data()));
-        block = carry_.view();
-        carried_ = true;
-        return true;
     }
 }
 
@@ -446,14 +441,9 @@ bool LineReader::NextBlock(std::string_view& block) {
             } else {
                 const char* lineEnd = LineEnd(begin, end);
                 if (lineEnd == end || (*lineEnd == '\r' && lineEnd + 1 == end)) {
-                    // Still no line end known to be whole: gather and read on,
-                    // straight into the gathered line once it is long.
+                    // Still no line end known to be whole: gather and read on.
                     carry_.append(begin, end);
                     rest_ = {};
-                    if (carry_.size() >= (std::size_t{1} << 20) && carry_.back() != '\r' &&
-                        GatherLongLine(block)) {
-                        return true;
-                    }
                     continue;
                 }
                 const char* next = SkipLineEnd(lineEnd, end);
@@ -478,22 +468,6 @@ bool LineReader::NextBlock(std::string_view& block) {
     }
 }
 
-std::size_t FileSource::ReadInto(char* buffer, std::size_t size) {
-    if (mapped_) return kCannotReadInto;
-    const std::size_t want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(size, limit_ - offset_));
-    if (want == 0) return 0;
-    for (;;) {
-        const ssize_t n = ::pread(fd_, buffer, want, static_cast<off_t>(offset_));
-        if (n >= 0) {
-            Advance(static_cast<std::size_t>(n));
-            return static_cast<std::size_t>(n);
-        }
-        if (errno == ESPIPE) return kCannotReadInto;
-        if (errno != EINTR) throw FileError("Cannot read the log", path_, errno);
-    }
-}
-
 std::uint64_t LineReader::CountRemainingLines() {
     std::uint64_t lines = 0;
     std::string_view block;
@@ -511,41 +485,21 @@ std::uint64_t& detail::MinimumSplitSize() {
     return size;
 }
 
-std::optional<std::uint64_t> SecondHalfStart(const FileSource& file) {
-    const std::uint64_t size = file.plainFileSize();
-    if (size < detail::MinimumSplitSize() || size < 2) return std::nullopt;
-    char buffer[4096];
-    std::uint64_t pos = size / 2 - 1;
-    while (pos < size / 2 + (std::uint64_t{1} << 20)) {
-        const ssize_t n =
-            ::pread(file.descriptor(), buffer, sizeof buffer, static_cast<off_t>(pos));
-        if (n <= 0) return std::nullopt;
-        for (ssize_t i = 0; i < n; ++i) {
-            const std::uint64_t at = pos + static_cast<std::uint64_t>(i);
-            if (buffer[i] == '\n') return at + 1;
-            if (buffer[i] == '\r') {
-                char next = 0;
-                const bool pair = i + 1 < n ? buffer[i + 1] == '\n'
-                                            : ::pread(file.descriptor(), &next, 1,
-                                                      static_cast<off_t>(at + 1)) == 1 &&
-                                                  next == '\n';
-                return at + (pair ? 2 : 1);
-            }
-        }
-        pos += static_cast<std::uint64_t>(n);
-    }
-    return std::nullopt;
+std::unique_ptr<FileSource> SplitOffSecondHalf(FileSource& file) {
+    const std::optional<std::uint64_t> split = SecondHalfStart(file);
+    if (!split) return nullptr;
+    std::unique_ptr<FileSource> second = file.Share(*split, FileSource::kToTheEnd);
+    file.Restrict(0, *split);
+    return second;
 }
 
 std::uint64_t CountFileLines(const std::filesystem::path& path) {
     FileSource file(path);
-    const std::optional<std::uint64_t> split = SecondHalfStart(file);
-    if (!split) {
+    const std::unique_ptr<FileSource> second = SplitOffSecondHalf(file);
+    if (!second) {
         LineReader reader(file);
         return reader.CountRemainingLines();
     }
-    std::unique_ptr<FileSource> second = file.Share(*split, FileSource::kToTheEnd);
-    file.Restrict(0, *split);
     std::future<std::uint64_t> secondLines = std::async(std::launch::async, [&second] {
         LineReader reader(*second);
         return reader.CountRemainingLines();

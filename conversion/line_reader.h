@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,11 +43,6 @@ class ByteSource {
     // the end. Throws ConversionError when the input cannot be read.
     virtual std::string_view NextChunk() = 0;
 
-    static constexpr std::size_t kCannotReadInto = ~std::size_t{0};
-    // Reads the next bytes straight into `buffer` instead, for a long line;
-    // 0 at the end. Sources that cannot return kCannotReadInto.
-    virtual std::size_t ReadInto(char* /*buffer*/, std::size_t /*size*/) { return kCannotReadInto; }
-
     // Whether the source holds the input in memory (a mapped file), so that
     // it can hand out the next piece with the end of the previous one in
     // front of it, and a line that spans pieces is seen whole, uncopied.
@@ -75,7 +69,6 @@ class FileSource final : public ByteSource {
     FileSource& operator=(const FileSource&) = delete;
 
     std::string_view NextChunk() override;
-    std::size_t ReadInto(char* buffer, std::size_t size) override;
     [[nodiscard]] bool CanKeep() const noexcept override { return mapped_; }
     std::string_view NextChunkKeeping(std::size_t keep) override;
 
@@ -104,6 +97,9 @@ class FileSource final : public ByteSource {
     // Maps the window that holds `begin`; false when the file is not mapped.
     bool MapFirstWindow(std::uint64_t begin);
     [[noreturn]] void ThrowCutShort() const;
+    // Looks at the size of a plain file again: it may have grown, but must
+    // not have shrunk.
+    void LookAgain();
     // Past `read` more bytes of a read in copies.
     void Advance(std::size_t read);
 
@@ -133,12 +129,8 @@ class GatherBuffer {
     [[nodiscard]] std::size_t size() const noexcept { return size_; }
     [[nodiscard]] char back() const noexcept { return data_[size_ - 1]; }
     [[nodiscard]] std::string_view view() const noexcept { return {data_, size_}; }
-    [[nodiscard]] char* data() noexcept { return data_; }
 
     void append(const char* begin, const char* end);
-    // Room for `extra` more bytes, returned for the caller to fill.
-    char* extend(std::size_t extra);
-    void resize(std::size_t size) noexcept { size_ = size; }
     // Empties the buffer, giving back the memory of a huge line.
     void clear() noexcept;
 
@@ -184,18 +176,14 @@ class LineReader {
     }
 
   private:
-    // Reads a long line straight into carry_; returns false when the source
-    // cannot, or the line ended in a CR that may pair with the next byte.
-    bool GatherLongLine(std::string_view& block);
     // NextBlock for sources that CanKeep().
     bool NextBlockInPlace(std::string_view& block);
 
     ByteSource& source_;
     bool inPlace_;
     std::size_t scanned_ = 0;  // bytes at the start of rest_ known to hold no line end
-    std::string_view rest_;    // what is left of the current chunk (or of tail_)
+    std::string_view rest_;    // what is left of the current chunk
     GatherBuffer carry_;       // the start of a line that spans chunks
-    std::string tail_;         // what followed a long line in its last read
     bool carried_ = false;     // carry_ was handed out and is to be emptied
     bool atEnd_ = false;
 };
@@ -208,11 +196,12 @@ std::uint64_t& MinimumSplitSize();
 std::size_t& MappedWindowSize();
 }  // namespace detail
 
-// Where the second half of a large file starts: right after the first line end
-// at or past its middle (CR LF taken whole). Nothing when the file is smaller
-// than detail::MinimumSplitSize() or not a plain file, or when its middle line
-// is huge.
-[[nodiscard]] std::optional<std::uint64_t> SecondHalfStart(const FileSource& file);
+// Restricts a large `file` to its first half, which ends right after the first
+// line end at or past its middle (CR LF taken whole), and returns a reader of
+// the second half. Null, and `file` as it was, when the file is smaller than
+// detail::MinimumSplitSize() or not a plain file, or when its middle line is
+// huge.
+[[nodiscard]] std::unique_ptr<FileSource> SplitOffSecondHalf(FileSource& file);
 
 // Counts the lines of a file; a large one in two halves at once.
 [[nodiscard]] std::uint64_t CountFileLines(const std::filesystem::path& path);

@@ -1,6 +1,5 @@
 #include "conversion/parse_log.h"
 
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -102,14 +101,12 @@ Extraction ExtractLog(FileSource& log, ProgressSink& progress) {
             return true;
         });
     };
-    const std::optional<std::uint64_t> split = SecondHalfStart(log);
-    if (!split) {
+    const std::unique_ptr<FileSource> secondSource = SplitOffSecondHalf(log);
+    if (!secondSource) {
         readFirst();
         return first;
     }
 
-    std::unique_ptr<FileSource> secondSource = log.Share(*split, FileSource::kToTheEnd);
-    log.Restrict(0, *split);
     Extraction second;
     std::future<void> helper = std::async(std::launch::async, [&] {
         ReadPart(*secondSource, second, [&](std::uint64_t lines) {

@@ -50,13 +50,7 @@ inline Input SplitInput(const std::uint8_t* bytes, std::size_t size) {
 class PieceSource final : public ByteSource {
   public:
     explicit PieceSource(const Input& input) : input_(input) {}
-    std::string_view NextChunk() override {
-        const std::size_t n = Next();
-        chunk_.assign(input_.data, offset_, n);
-        chunk_.shrink_to_fit();
-        offset_ += n;
-        return chunk_;
-    }
+    std::string_view NextChunk() override { return NextChunkKeeping(0); }
     [[nodiscard]] bool CanKeep() const noexcept override { return input_.keeping; }
     std::string_view NextChunkKeeping(std::size_t keep) override {
         const std::size_t n = Next();
@@ -65,12 +59,6 @@ class PieceSource final : public ByteSource {
         chunk_.shrink_to_fit();
         offset_ += n;
         return chunk_;
-    }
-    std::size_t ReadInto(char* buffer, std::size_t size) override {
-        const std::size_t n = std::min(size, Next());
-        input_.data.copy(buffer, n, offset_);
-        offset_ += n;
-        return n;
     }
 
   private:

@@ -74,6 +74,13 @@ class Faults : public ::testing::Test {
         return "no error";
     }
 
+    // Converts `log` into tsry.nss, with no progress or status to show.
+    static void Convert(const std::filesystem::path& log) {
+        NoProgress progress;
+        NoStatus status;
+        ParseLog(log, std::nullopt, progress, status);
+    }
+
     // The old script is there, whole, and nothing else is left beside it.
     static void ExpectOldScriptAlone(const std::filesystem::path& directory) {
         EXPECT_EQ(ReadFile(directory / "tsry.nss"), kOldScript);
@@ -256,9 +263,7 @@ TEST_F(Faults, OddBytesPassThroughUnchanged) {
     const std::string odd = std::string("n\0\x01\x80\xfe\xff", 6);
     WriteFile("server.log", "x<TS_RY>STR#" + odd + "#" + odd + "#" + odd + "#\x7f#\xff#\r\n" +
                                 std::string("\0\0\r\n", 4));
-    NoProgress progress;
-    NoStatus status;
-    ParseLog("server.log", std::nullopt, progress, status);
+    Convert("server.log");
     EXPECT_EQ(ReadFile("tsry.nss"), Script({"    SetTSRYString(\"" + odd + "\", \"" + odd + "\", " +
                                             odd + ", \x7f, \xff);"}));
     EXPECT_EQ(CountFileLines("server.log"), 2u);
@@ -277,9 +282,7 @@ TEST_F(Faults, FileOfCarriageReturnsAlone) {
 TEST_F(Faults, LastLineWithoutItsEnd) {
     WriteFile("server.log", "a\r\nx<TS_RY>INT#gold#1#0#0#0#");
     EXPECT_EQ(CountFileLines("server.log"), 2u);
-    NoProgress progress;
-    NoStatus status;
-    ParseLog("server.log", std::nullopt, progress, status);
+    Convert("server.log");
     EXPECT_EQ(ReadFile("tsry.nss"), Script({"    SetTSRYInt(\"gold\", 1, 0, 0, 0);"}));
 }
 
@@ -299,17 +302,13 @@ TEST_F(Faults, HundredMegabyteLine) {
     line.replace(50 << 20, 0, "<TS_RY>FLT#rate#1.5#0#0#0#");
     WriteFile("server.log", "start\r\n" + line + "\r\nend");
     EXPECT_EQ(CountFileLines("server.log"), 3u);
-    NoProgress progress;
-    NoStatus status;
-    ParseLog("server.log", std::nullopt, progress, status);
+    Convert("server.log");
     EXPECT_EQ(ReadFile("tsry.nss"), Script({"    SetTSRYFloat(\"rate\", 1.5, 0, 0, 0);"}));
 }
 
 TEST_F(Faults, TwoTagsInALine) {
     WriteFile("server.log", "x<TS_RY>INT#a#1#0#0#0# then <TS_RY>INT#b#2#0#0#0#\r\n");
-    NoProgress progress;
-    NoStatus status;
-    ParseLog("server.log", std::nullopt, progress, status);
+    Convert("server.log");
     EXPECT_EQ(ReadFile("tsry.nss"), Script({"    SetTSRYInt(\"a\", 1, 0, 0, 0);"}));
 }
 

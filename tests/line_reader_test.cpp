@@ -112,9 +112,9 @@ TEST(LineReader, GathersALineThatSpansManyChunks) {
     EXPECT_EQ(Lines(longLine + "\r", {7, 1000}), Strings{longLine});
 }
 
-TEST(LineReader, ReadsAHugeLineStraightIntoPlace) {
-    // Past a megabyte a line is read straight into its buffer; the line ends
-    // must come out the same wherever the reads fall.
+TEST(LineReader, GathersAHugeLineWhereverTheReadsFall) {
+    // Megabytes gathered over many reads; the line ends after it must come
+    // out the same wherever the reads fall.
     const std::string huge(3'500'000, 'H');
     const Strings expected = {"a", huge, "", "b", "c"};
     for (const std::string end : {"\r\n", "\r", "\n"}) {

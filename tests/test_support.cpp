@@ -50,15 +50,7 @@ ChunkedSource::ChunkedSource(std::string data, std::vector<std::size_t> pieces, 
     if (pieces_.empty()) pieces_.push_back(data_.size() + 1);
 }
 
-std::string_view ChunkedSource::NextChunk() {
-    const std::size_t n =
-        std::min(data_.size() - offset_, std::max<std::size_t>(pieces_[next_], 1));
-    next_ = (next_ + 1) % pieces_.size();
-    chunk_.assign(data_, offset_, n);
-    chunk_.shrink_to_fit();
-    offset_ += n;
-    return chunk_;
-}
+std::string_view ChunkedSource::NextChunk() { return NextChunkKeeping(0); }
 
 std::string_view ChunkedSource::NextChunkKeeping(std::size_t keep) {
     if (keep > offset_) throw std::logic_error("keeps more than was handed out");
@@ -69,15 +61,6 @@ std::string_view ChunkedSource::NextChunkKeeping(std::size_t keep) {
     chunk_.shrink_to_fit();
     offset_ += n;
     return chunk_;
-}
-
-std::size_t ChunkedSource::ReadInto(char* buffer, std::size_t size) {
-    const std::size_t n =
-        std::min({size, data_.size() - offset_, std::max<std::size_t>(pieces_[next_], 1)});
-    next_ = (next_ + 1) % pieces_.size();
-    std::copy_n(data_.data() + offset_, n, buffer);
-    offset_ += n;
-    return n;
 }
 
 std::string RecordingProgress::Number(double value) {

@@ -54,7 +54,6 @@ class ChunkedSource final : public ByteSource {
   public:
     ChunkedSource(std::string data, std::vector<std::size_t> pieces, bool keeping = false);
     std::string_view NextChunk() override;
-    std::size_t ReadInto(char* buffer, std::size_t size) override;
     [[nodiscard]] bool CanKeep() const noexcept override { return keeping_; }
     std::string_view NextChunkKeeping(std::size_t keep) override;
 
