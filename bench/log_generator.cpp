@@ -176,7 +176,7 @@ std::uint64_t GenerateLog(const LogShape& shape, std::ostream& out) {
             AppendNumber(buffer, random.Below(3));
             buffer += "#0#";
             if (shape.tricky && random.Below(10) == 0) {
-                buffer += "\\\"";  // an extra with a backslash and a quote
+                buffer += " -1";  // an extra padded as the game pads numbers
             } else {
                 buffer += 'x';
             }

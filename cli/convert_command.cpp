@@ -18,6 +18,11 @@ namespace {
 
 constexpr const char* kProgramName = "tsry-convert";
 
+// More statement groups than this in one main, and the game may stop the
+// script before its end.
+constexpr std::size_t kGroupsWithoutNote = 4096;
+constexpr std::size_t kSuggestedPartSize = 2000;
+
 // A progress bar on a terminal line, redrawn only when the shown percentage
 // changes.
 class TerminalProgress final : public ProgressSink {
@@ -87,12 +92,20 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
     std::string log;
     std::string output(kDefaultScriptName);
     bool count = false;
+    std::size_t recordsPerPart = 0;
     app.add_option("LOG", log, "The log to convert (or to count, with --count)")->required();
     auto* outputOption =
         app.add_option("-o,--output", output, "Write the script to FILE instead of ./tsry.nss")
             ->option_text("FILE");
+    auto* partsOption =
+        app.add_option("--parts", recordsPerPart,
+                       "Restore in parts of at most N records each, which the script runs one "
+                       "after another, so that the game's instruction limit applies to each part")
+            ->option_text("N")
+            ->check(CLI::PositiveNumber);
     app.add_flag("--count", count, "Print the number of lines of LOG and exit")
-        ->excludes(outputOption);
+        ->excludes(outputOption)
+        ->excludes(partsOption);
     app.set_version_flag("--version", std::string(kProgramName) + " " + TSRY_VERSION);
 
     try {
@@ -108,15 +121,24 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
             return 0;
         }
         PrintedStatus status;
+        const ScriptLayout layout{recordsPerPart};
+        ConversionSummary summary;
         if (errIsTerminal) {
             const std::uint64_t lines = CountFileLines(log);
             TerminalProgress progress(err);
-            ParseLog(log, lines, progress, status, output);
+            summary = ParseLog(log, lines, progress, status, output, layout);
         } else {
             NoProgress progress;
-            ParseLog(log, std::nullopt, progress, status, output);
+            summary = ParseLog(log, std::nullopt, progress, status, output, layout);
         }
         out << status.text() << '\n';
+        if (summary.parts == 0 && summary.groups > kGroupsWithoutNote) {
+            out << std::flush;
+            err << kProgramName << ": note: the script restores " << summary.groups
+                << " variables in one go; the game may stop a script that long before its end "
+                   "unless its instruction limit is raised. --parts "
+                << kSuggestedPartSize << " splits it into parts that run one after another.\n";
+        }
         return 0;
     } catch (const ConversionError& e) {
         err << kProgramName << ": " << e.what() << '\n';

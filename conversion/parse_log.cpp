@@ -146,18 +146,43 @@ Extraction ExtractLog(FileSource& log, ProgressSink& progress) {
     return first;
 }
 
-// The writing pass: the statement group of every record, and the closing block.
-std::uint64_t WriteScript(const RecordTable& table, std::uint64_t steps, ScriptWriter& writer,
-                          ProgressSink& progress) {
+// Every check that can fail on a record, over the whole table, before the
+// first byte of the script is written.
+void CheckTable(const RecordTable& table) {
+    for (std::size_t i = 0; i < table.size(); ++i) CheckRecord(table[i], table.LineOf(i));
+}
+
+// The whole script from the table, in the given layout. Every check runs
+// before the first byte is written.
+ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps,
+                              ScriptWriter& writer, ProgressSink& progress, ScriptLayout layout) {
+    CheckTable(table);
+    ConversionSummary summary;
+    summary.records = table.size();
+    const std::size_t perPart = table.empty() ? 0 : layout.recordsPerPart;
+    if (perPart == 0) {
+        writer.WriteOpening();
+    } else {
+        writer.WriteHeader();
+        summary.parts = (table.size() + perPart - 1) / perPart;
+    }
     for (std::size_t i = 0; i < table.size(); ++i) {
-        writer.WriteRecord(table, i);
+        if (perPart != 0 && i % perPart == 0) writer.WritePartStart(i / perPart + 1);
+        if (writer.WriteRecord(table, i)) ++summary.groups;
+        if (perPart != 0 && ((i + 1) % perPart == 0 || i + 1 == table.size())) {
+            writer.WritePartEnd();
+        }
         if ((i + 1) % kRecordsPerReport == 0) progress.SetValue(static_cast<double>(steps + i + 1));
     }
-    steps += table.size();
-    if (table.size() % kRecordsPerReport != 0) progress.SetValue(static_cast<double>(steps));
-    writer.WriteClosing();
+    summary.steps = steps + table.size();
+    if (table.size() % kRecordsPerReport != 0) progress.SetValue(static_cast<double>(summary.steps));
+    if (perPart == 0) {
+        writer.WriteClosing();
+    } else {
+        writer.WriteSchedule(summary.parts);
+    }
     writer.Flush();
-    return steps;
+    return summary;
 }
 
 }  // namespace
@@ -166,11 +191,10 @@ std::string CompletionText(const std::filesystem::path& outputPath) {
     return "Parsing complete, " + outputPath.filename().string() + " created.";
 }
 
-std::uint64_t ConvertLog(LineReader& log, ByteSink& script, ProgressSink& progress) {
+ConversionSummary ConvertLog(LineReader& log, ByteSink& script, ProgressSink& progress,
+                             ScriptLayout layout) {
     RecordTable table;
     ScriptWriter writer(script);
-    writer.WriteOpening();
-
     std::uint64_t steps = 0;
     std::string_view block;
     std::vector<PendingRecord> batch;
@@ -178,11 +202,13 @@ std::uint64_t ConvertLog(LineReader& log, ByteSink& script, ProgressSink& progre
         steps += ExtractBlock(block, steps, table, batch);
         progress.SetValue(static_cast<double>(steps));
     }
-    return WriteScript(table, steps, writer, progress);
+    return WriteScript(table, steps, writer, progress, layout);
 }
 
-void ParseLog(const std::filesystem::path& logPath, std::optional<std::uint64_t> lineCount,
-              ProgressSink& progress, StatusText& status, const std::filesystem::path& outputPath) {
+ConversionSummary ParseLog(const std::filesystem::path& logPath,
+                           std::optional<std::uint64_t> lineCount, ProgressSink& progress,
+                           StatusText& status, const std::filesystem::path& outputPath,
+                           ScriptLayout layout) {
     // The log first: a log that cannot be opened leaves the script untouched.
     FileSource log(logPath);
     ReplacementFile output(outputPath);
@@ -193,13 +219,14 @@ void ParseLog(const std::filesystem::path& logPath, std::optional<std::uint64_t>
     progress.Show();
 
     ScriptWriter writer(output);
-    writer.WriteOpening();
     const Extraction extraction = ExtractLog(log, progress);
-    WriteScript(extraction.table, extraction.lines, writer, progress);
+    const ConversionSummary summary =
+        WriteScript(extraction.table, extraction.lines, writer, progress, layout);
     output.Commit();
 
     status.SetText(CompletionText(outputPath));
     progress.Hide();
+    return summary;
 }
 
 }  // namespace tsry

@@ -47,22 +47,32 @@ class NoStatus final : public StatusText {
 
 inline constexpr std::string_view kDefaultScriptName = "tsry.nss";
 
+// What a successful run wrote.
+struct ConversionSummary {
+    std::uint64_t steps = 0;       // lines read plus records visited
+    std::size_t records = 0;       // variable names, one record each
+    std::size_t groups = 0;        // statement groups written
+    std::size_t parts = 0;         // functions of a script in parts; 0 for one main
+};
+
 // Reads the log at `logPath`, keeps the newest record of every name and writes
 // the restore script to `outputPath`, replacing it whole or, on failure, not at
 // all. `lineCount` is the log's line count as last counted, if ever; it sizes
 // the progress range to 2 * lineCount. Ends with the status
 // "Parsing complete, <file name> created." and hides the progress bar.
 // Throws ConversionError, leaving the progress bar as it was.
-void ParseLog(const std::filesystem::path& logPath, std::optional<std::uint64_t> lineCount,
-              ProgressSink& progress, StatusText& status,
-              const std::filesystem::path& outputPath = kDefaultScriptName);
+ConversionSummary ParseLog(const std::filesystem::path& logPath,
+                           std::optional<std::uint64_t> lineCount, ProgressSink& progress,
+                           StatusText& status,
+                           const std::filesystem::path& outputPath = kDefaultScriptName,
+                           ScriptLayout layout = {});
 
 // The conversion itself, from any source of lines to any sink: the whole
 // script, flushed to `script`, with the progress value raised as lines are
-// read and records written. Returns the number of steps taken (lines read plus
-// records visited). ParseLog is this between opening the files and replacing
-// the script.
-std::uint64_t ConvertLog(LineReader& log, ByteSink& script, ProgressSink& progress);
+// read and records written. ParseLog is this between opening the files and
+// replacing the script.
+ConversionSummary ConvertLog(LineReader& log, ByteSink& script, ProgressSink& progress,
+                             ScriptLayout layout = {});
 
 // The status text of a successful run that wrote `outputPath`.
 [[nodiscard]] std::string CompletionText(const std::filesystem::path& outputPath);

@@ -1,13 +1,19 @@
-// The script writer on arbitrary fields: every line ends with CR LF, every
-// literal it writes is closed, escaped and reads back as the field it came
-// from, and the verbatim fields stand exactly where they belong.
+// The script writer on arbitrary fields, read back as the game's compiler
+// would read it. Either writing fails with the error of a field that cannot
+// be written (and only then), or every statement group is exactly the calls
+// it should be: the expected function with the expected number of arguments,
+// its string literals (decoded by the compiler's escape rules and joined
+// where " + " joins them) equal to the fields, no literal longer than the
+// limit, and the fields written as they stand equal to the fields.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "conversion/conversion_error.h"
 #include "conversion/script_writer.h"
 #include "fuzz/fuzz_input.h"
+#include "tests/model.h"
 
 namespace {
 
@@ -17,46 +23,118 @@ class StringSink final : public tsry::ByteSink {
     std::string text;
 };
 
-// Reads a literal at `pos` (just after its opening quote) up to its closing
-// quote, undoing the escapes; moves `pos` past the closing quote.
-bool ReadLiteral(const std::string& text, std::size_t& pos, std::string& out) {
+std::size_t literalLimit = 65535;
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// One argument as the compiler sees it: one or more string literals joined by
+// " + ", decoded; false when it is not that.
+bool DecodeStrings(std::string_view arg, std::string& out) {
     out.clear();
-    for (; pos < text.size(); ++pos) {
-        const char c = text[pos];
-        if (c == '\r' || c == '\n') return false;
-        if (c == '\\') {
-            if (++pos == text.size() || (text[pos] != '"' && text[pos] != '\\')) return false;
-            out += text[pos];
+    bool ended = false;  // a \x00 ends the string
+    for (std::size_t i = 0;;) {
+        if (i >= arg.size() || arg[i] != '"') return false;
+        const std::size_t start = ++i;
+        for (;; ++i) {
+            if (i >= arg.size() || arg[i] == '\n') return false;
+            if (arg[i] == '"') break;
+            char c = arg[i];
+            if (c == '\\') {
+                if (++i >= arg.size()) return false;
+                c = arg[i];
+                if (c == 'n') {
+                    c = '\n';
+                } else if (c == 'x' && i + 2 < arg.size() && HexDigit(arg[i + 1]) >= 0 &&
+                           HexDigit(arg[i + 2]) >= 0) {
+                    c = static_cast<char>(HexDigit(arg[i + 1]) * 16 + HexDigit(arg[i + 2]));
+                    i += 2;
+                    if (c == '\0') ended = true;
+                }
+            }
+            if (!ended) out += c;
+        }
+        if (i - start > literalLimit) return false;
+        ++i;
+        if (i == arg.size()) return true;
+        if (arg.substr(i, 3) != " + ") return false;
+        i += 3;
+    }
+}
+
+// `line` as "<prefix>(<args>);": the arguments split at the commas outside
+// string literals, each without the space after its comma.
+bool SplitCall(std::string_view line, std::string_view prefix, std::vector<std::string>& args) {
+    if (line.substr(0, prefix.size()) != prefix) return false;
+    args.assign(1, std::string());
+    bool inLiteral = false;
+    for (std::size_t i = prefix.size(); i < line.size(); ++i) {
+        const char c = line[i];
+        if (inLiteral) {
+            args.back() += c;
+            if (c == '\\' && i + 1 < line.size()) {
+                args.back() += line[++i];
+            } else if (c == '"') {
+                inLiteral = false;
+            }
         } else if (c == '"') {
-            ++pos;
-            return true;
+            inLiteral = true;
+            args.back() += c;
+        } else if (c == ',') {
+            if (line.substr(i, 2) != ", ") return false;
+            args.emplace_back();
+            ++i;
+        } else if (c == ')') {
+            return line.substr(i) == ");";
+        } else if (c == '(' || c == ';') {
+            return false;  // a call or a statement of its own
         } else {
-            out += c;
+            args.back() += c;
         }
     }
     return false;
 }
 
-// Expects `literal` text at `pos`; moves past it.
-bool Expect(const std::string& text, std::size_t& pos, std::string_view literal) {
-    if (text.compare(pos, literal.size(), literal) != 0) return false;
-    pos += literal.size();
+struct Expected {
+    std::string_view text;
+    bool quoted;
+};
+
+bool CallIs(std::string_view line, std::string_view prefix, const std::vector<Expected>& expected) {
+    std::vector<std::string> args;
+    if (!SplitCall(line, prefix, args) || args.size() != expected.size()) return false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (expected[i].quoted) {
+            std::string decoded;
+            if (!DecodeStrings(args[i], decoded) || decoded != expected[i].text) return false;
+        } else if (args[i] != expected[i].text) {
+            return false;
+        }
+    }
     return true;
 }
 
-bool Quoted(const std::string& text, std::size_t& pos, std::string_view field) {
-    std::string read;
-    return Expect(text, pos, "\"") && ReadLiteral(text, pos, read) && read == field;
+bool HasNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+
+bool Writable(std::string_view text, bool quoted) {
+    return !HasNul(text) && (quoted || tsry::model::IsPlain(std::string(text)));
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     if (size < 7) return 0;
-    // A kind byte, five field lengths, then the fields' bytes; lines never hold
-    // a CR or LF, so neither do fields.
+    // A kind and limit byte, five field lengths, then the fields' bytes; lines
+    // never hold a CR or LF, so neither do fields.
     static constexpr std::string_view kKinds[] = {"INT", "STR", "FLT", "LOC", "OBJ", "int"};
     const std::string_view kind = kKinds[bytes[0] % 6];
+    const std::size_t limitChoice = bytes[0] / 6 % 16;
+    literalLimit = limitChoice == 0 ? 65535 : limitChoice + 1;
+    tsry::detail::MaxLiteralBytes() = literalLimit;
     std::string rest(reinterpret_cast<const char*>(bytes) + 6, size - 6);
     for (char& c : rest) {
         if (c == '\r' || c == '\n') c = ' ';
@@ -72,64 +150,73 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
     const tsry::LogRecord record{kind, fields[0], fields[1], fields[2], fields[3], fields[4]};
 
+    // What the group should be, worked out without the writer.
+    const bool writes = kind == "INT" || kind == "STR" || kind == "FLT" || kind == "LOC";
+    std::vector<std::string_view> parts;
+    std::string_view value = record.Value;
+    for (int k = 0; kind == "LOC" && k < 5; ++k) {
+        const std::size_t star = value.find('*');
+        if (star == std::string_view::npos) break;
+        parts.push_back(value.substr(0, star));
+        value.remove_prefix(star + 1);
+    }
+    bool valid = writes && (kind != "LOC" || parts.size() == 5);
+    if (valid) {
+        valid = Writable(record.Name, true) && Writable(record.Extra1, false) &&
+                Writable(record.Extra2, false) && Writable(record.Extra3, false);
+        if (kind == "LOC") {
+            valid = valid && Writable(parts[0], true);
+            for (std::size_t k = 1; k < 5; ++k) valid = valid && Writable(parts[k], false);
+        } else {
+            valid = valid && Writable(record.Value, kind == "STR");
+        }
+    }
+
     StringSink sink;
     tsry::ScriptWriter writer(sink);
-    std::size_t stars = 0;
-    for (char c : record.Value) stars += c == '*';
     try {
         writer.WriteRecord(record, 42);
         writer.Flush();
     } catch (const tsry::ConversionError& e) {
-        TSRY_FUZZ_CHECK(kind == "LOC" && stars < 5);
-        TSRY_FUZZ_CHECK(std::string(e.what()).rfind("line 42: the location of variable \"", 0) ==
-                        0);
+        TSRY_FUZZ_CHECK(writes && !valid);
+        TSRY_FUZZ_CHECK(std::string(e.what()).rfind("line 42: the ", 0) == 0);
         writer.Flush();
         TSRY_FUZZ_CHECK(sink.text.empty());
         return 0;
     }
+    TSRY_FUZZ_CHECK(valid || !writes);
     const std::string& out = sink.text;
-    if (kind != "INT" && kind != "STR" && kind != "FLT" && kind != "LOC") {
+    if (!writes) {
         TSRY_FUZZ_CHECK(out.empty());
         return 0;
     }
-    std::size_t at = 0;
-    auto extras = [&] {
-        return Expect(out, at, ", ") && Expect(out, at, record.Extra1) && Expect(out, at, ", ") &&
-               Expect(out, at, record.Extra2) && Expect(out, at, ", ") &&
-               Expect(out, at, record.Extra3) && Expect(out, at, ");\r\n");
-    };
-    if (kind == "INT" || kind == "FLT") {
-        TSRY_FUZZ_CHECK(Expect(out, at, kind == "INT" ? "    SetTSRYInt(" : "    SetTSRYFloat("));
-        TSRY_FUZZ_CHECK(Quoted(out, at, record.Name));
-        TSRY_FUZZ_CHECK(Expect(out, at, ", ") && Expect(out, at, record.Value));
-        TSRY_FUZZ_CHECK(extras());
-    } else if (kind == "STR") {
-        TSRY_FUZZ_CHECK(Expect(out, at, "    SetTSRYString("));
-        TSRY_FUZZ_CHECK(Quoted(out, at, record.Name));
-        TSRY_FUZZ_CHECK(Expect(out, at, ", "));
-        TSRY_FUZZ_CHECK(Quoted(out, at, record.Value));
-        TSRY_FUZZ_CHECK(extras());
-    } else {
-        std::string_view parts[5];
-        std::string_view value = record.Value;
-        for (auto& part : parts) {
-            const std::size_t star = value.find('*');
-            part = value.substr(0, star);
-            value.remove_prefix(star + 1);
-        }
-        TSRY_FUZZ_CHECK(Expect(out, at, "    oTYArea=GetObjectByTag("));
-        TSRY_FUZZ_CHECK(Quoted(out, at, parts[0]));
-        TSRY_FUZZ_CHECK(Expect(out, at, ");\r\n    vTYVector=Vector("));
-        TSRY_FUZZ_CHECK(Expect(out, at, parts[1]) && Expect(out, at, ", ") &&
-                        Expect(out, at, parts[2]) && Expect(out, at, ", ") &&
-                        Expect(out, at, parts[3]) && Expect(out, at, ");\r\n"));
-        TSRY_FUZZ_CHECK(Expect(out, at, "    lTYLoc=Location(oTYArea, vTYVector, ") &&
-                        Expect(out, at, parts[4]) && Expect(out, at, ");\r\n"));
-        TSRY_FUZZ_CHECK(Expect(out, at, "    SetTSRYLocationC("));
-        TSRY_FUZZ_CHECK(Quoted(out, at, record.Name));
-        TSRY_FUZZ_CHECK(Expect(out, at, ", lTYLoc"));
-        TSRY_FUZZ_CHECK(extras());
+    std::vector<std::string_view> lines;
+    for (std::size_t start = 0; start < out.size();) {
+        const std::size_t end = out.find("\r\n", start);
+        TSRY_FUZZ_CHECK(end != std::string::npos);
+        lines.emplace_back(out.data() + start, end - start);
+        start = end + 2;
     }
-    TSRY_FUZZ_CHECK(at == out.size());
+    const Expected extras[3] = {{record.Extra1, false}, {record.Extra2, false},
+                                {record.Extra3, false}};
+    if (kind == "LOC") {
+        TSRY_FUZZ_CHECK(lines.size() == 4);
+        TSRY_FUZZ_CHECK(CallIs(lines[0], "    oTYArea=GetObjectByTag(", {{parts[0], true}}));
+        TSRY_FUZZ_CHECK(CallIs(lines[1], "    vTYVector=Vector(",
+                               {{parts[1], false}, {parts[2], false}, {parts[3], false}}));
+        TSRY_FUZZ_CHECK(CallIs(lines[2], "    lTYLoc=Location(",
+                               {{"oTYArea", false}, {"vTYVector", false}, {parts[4], false}}));
+        TSRY_FUZZ_CHECK(CallIs(lines[3], "    SetTSRYLocationC(",
+                               {{record.Name, true}, {"lTYLoc", false}, extras[0], extras[1],
+                                extras[2]}));
+    } else {
+        TSRY_FUZZ_CHECK(lines.size() == 1);
+        const std::string_view call = kind == "INT"   ? "    SetTSRYInt("
+                                      : kind == "STR" ? "    SetTSRYString("
+                                                      : "    SetTSRYFloat(";
+        TSRY_FUZZ_CHECK(CallIs(lines[0], call,
+                               {{record.Name, true}, {record.Value, kind == "STR"}, extras[0],
+                                extras[1], extras[2]}));
+    }
     return 0;
 }

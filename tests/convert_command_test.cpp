@@ -107,7 +107,144 @@ TEST_F(ConvertCommand, ExitsTwoOnUsageErrors) {
     EXPECT_EQ(Run({"a.log", "b.log"}).status, 2);
     EXPECT_EQ(Run({"--bogus", "server.log"}).status, 2);
     EXPECT_EQ(Run({"--count", "-o", "x.nss", "server.log"}).status, 2);
+    for (const char* parts : {"0", "-1", "two", "1.5", ""}) {
+        EXPECT_EQ(Run({"--parts", parts, "server.log"}).status, 2) << parts;
+    }
+    EXPECT_EQ(Run({"--parts", "2", "--count", "server.log"}).status, 2);
     EXPECT_FALSE(std::filesystem::exists("tsry.nss"));
+}
+
+// A log of records a, o (a kind that writes nothing), b and c.
+constexpr std::string_view kFourRecords =
+    "x<TS_RY>INT#a#1#0#0#0#\r\nx<TS_RY>OBJ#o#1#0#0#0#\r\n"
+    "x<TS_RY>STR#b#hi#0#0#0#\r\nx<TS_RY>FLT#c#1.5#0#0#0#\r\n";
+
+// The script in parts, each part the statements given.
+std::string PartsScript(const std::vector<std::vector<std::string>>& parts) {
+    std::string script = test::ScriptOpening().substr(0, test::ScriptOpening().find("void main"));
+    std::vector<std::string> schedule;
+    for (std::size_t p = 1; p <= parts.size(); ++p) {
+        const std::string name = "TSRYRestorePart" + std::to_string(p);
+        script += test::CrLf({"void " + name + "()", "{", "    object oTYArea;",
+                              "    vector vTYVector;", "    location lTYLoc;", " "});
+        script += test::CrLf(parts[p - 1]) + test::CrLf({" ", "}", " "});
+        schedule.push_back("    DelayCommand(0.0, " + name + "());");
+    }
+    return script + test::CrLf({"void main()", "{"}) + test::CrLf(schedule) +
+           test::CrLf({" ", "}"});
+}
+
+TEST_F(ConvertCommand, WritesTheScriptInParts) {
+    WriteFile("four.log", kFourRecords);
+    ASSERT_EQ(Run({"--parts", "2", "four.log"}).status, 0);
+    EXPECT_EQ(ReadFile("tsry.nss"), test::CrLf({
+                                        "/* Persistent World Tessary System",
+                                        "   DESC: Contains the function that brings in the "
+                                        "persistent data from another module.",
+                                        "   ORIGINAL CREATOR, v1.8: vesper_ashgrove",
+                                        "   v2.0 CHANGES: KestrelMoor",
+                                        "*/",
+                                        "#include \"tsry_functions\"",
+                                        " ",
+                                        "void TSRYRestorePart1()",
+                                        "{",
+                                        "    object oTYArea;",
+                                        "    vector vTYVector;",
+                                        "    location lTYLoc;",
+                                        " ",
+                                        "    SetTSRYInt(\"a\", 1, 0, 0, 0);",
+                                        " ",
+                                        "}",
+                                        " ",
+                                        "void TSRYRestorePart2()",
+                                        "{",
+                                        "    object oTYArea;",
+                                        "    vector vTYVector;",
+                                        "    location lTYLoc;",
+                                        " ",
+                                        "    SetTSRYString(\"b\", \"hi\", 0, 0, 0);",
+                                        "    SetTSRYFloat(\"c\", 1.5, 0, 0, 0);",
+                                        " ",
+                                        "}",
+                                        " ",
+                                        "void main()",
+                                        "{",
+                                        "    DelayCommand(0.0, TSRYRestorePart1());",
+                                        "    DelayCommand(0.0, TSRYRestorePart2());",
+                                        " ",
+                                        "}",
+                                    }));
+    const std::string a = "    SetTSRYInt(\"a\", 1, 0, 0, 0);";
+    const std::string b = "    SetTSRYString(\"b\", \"hi\", 0, 0, 0);";
+    const std::string c = "    SetTSRYFloat(\"c\", 1.5, 0, 0, 0);";
+    ASSERT_EQ(Run({"--parts", "1", "-o", "one.nss", "four.log"}).status, 0);
+    EXPECT_EQ(ReadFile("one.nss"), PartsScript({{a}, {}, {b}, {c}}));
+    ASSERT_EQ(Run({"--parts", "9", "four.log"}).status, 0);
+    EXPECT_EQ(ReadFile("tsry.nss"), PartsScript({{a, b, c}}));
+    // No records: the same script as without parts.
+    WriteFile("empty.log", "chatter\r\n");
+    ASSERT_EQ(Run({"--parts", "3", "empty.log"}).status, 0);
+    EXPECT_EQ(ReadFile("tsry.nss"), test::ScriptOpening() + test::ScriptClosing());
+}
+
+TEST_F(ConvertCommand, SplitsALargeRestoreIntoPartsThatMainSchedulesInOrder) {
+    std::string log;
+    for (int i = 0; i < 50000; ++i) log += "x<TS_RY>INT#v" + std::to_string(i) + "#1#0#0#0#\n";
+    WriteFile("big.log", log);
+    const Outcome outcome = Run({"--parts", "2000", "big.log"});
+    ASSERT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "");
+    // Read back: every function and the groups it holds, and what main runs.
+    std::istringstream script(ReadFile("tsry.nss"));
+    std::vector<std::string> functions;
+    std::vector<int> groups;
+    std::vector<std::string> scheduled;
+    int next = 0;
+    for (std::string line; std::getline(script, line);) {
+        ASSERT_FALSE(line.empty());
+        ASSERT_EQ(line.back(), '\r');
+        line.pop_back();
+        if (line.rfind("void ", 0) == 0) {
+            functions.push_back(line.substr(5));
+            groups.push_back(0);
+        } else if (line.rfind("    SetTSRYInt(\"v", 0) == 0) {
+            EXPECT_EQ(line, "    SetTSRYInt(\"v" + std::to_string(next++) + "\", 1, 0, 0, 0);");
+            ++groups.back();
+        } else if (line.rfind("    DelayCommand(", 0) == 0) {
+            EXPECT_EQ(functions.back(), "main()");
+            scheduled.push_back(line);
+        }
+    }
+    EXPECT_EQ(next, 50000);
+    ASSERT_EQ(functions.size(), 26u);
+    EXPECT_EQ(functions.back(), "main()");
+    for (std::size_t p = 0; p < 25; ++p) {
+        const std::string name = "TSRYRestorePart" + std::to_string(p + 1);
+        EXPECT_EQ(functions[p], name + "()");
+        EXPECT_EQ(groups[p], 2000);
+        EXPECT_EQ(scheduled[p], "    DelayCommand(0.0, " + name + "());");
+    }
+    EXPECT_EQ(scheduled.size(), 25u);
+}
+
+TEST_F(ConvertCommand, NotesAScriptTooLongForTheGameWithoutParts) {
+    for (const int records : {4096, 4097}) {
+        std::string log = "x<TS_RY>OBJ#o#1#0#0#0#\n";  // writes nothing: not counted
+        for (int i = 0; i < records; ++i) log += "x<TS_RY>INT#v" + std::to_string(i) + "#1#0#0#0#\n";
+        WriteFile("many.log", log);
+        const Outcome outcome = Run({"many.log"});
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.out, "Parsing complete, tsry.nss created.\n");
+        if (records == 4096) {
+            EXPECT_EQ(outcome.err, "");
+        } else {
+            EXPECT_EQ(outcome.err,
+                      "tsry-convert: note: the script restores 4097 variables in one go; the game "
+                      "may stop a script that long before its end unless its instruction limit is "
+                      "raised. --parts 2000 splits it into parts that run one after another.\n");
+        }
+        EXPECT_EQ(Run({"--parts", "5000", "many.log"}).err, "");
+    }
 }
 
 TEST_F(ConvertCommand, AnswersHelpAndVersion) {

@@ -259,13 +259,14 @@ TEST_F(Faults, KilledMidConversionLeavesTheOldScriptOrTheNewOneWhole) {
               << " times\n";
 }
 
-TEST_F(Faults, OddBytesPassThroughUnchanged) {
-    const std::string odd = std::string("n\0\x01\x80\xfe\xff", 6);
-    WriteFile("server.log", "x<TS_RY>STR#" + odd + "#" + odd + "#" + odd + "#\x7f#\xff#\r\n" +
-                                std::string("\0\0\r\n", 4));
+TEST_F(Faults, OddBytesPassThroughQuotedText) {
+    // Any byte but NUL between quotes; NUL bytes where nothing is written.
+    const std::string odd = "n\x01\x7f\x80\t\xfe\xff";
+    WriteFile("server.log", "x<TS_RY>STR#" + odd + "#" + odd + "#0#1#2#" +
+                                std::string("\0\0\r\n\0<TS_RY>OBJ#\0#\0#\0#\0#\0#\0", 27));
     Convert("server.log");
-    EXPECT_EQ(ReadFile("tsry.nss"), Script({"    SetTSRYString(\"" + odd + "\", \"" + odd + "\", " +
-                                            odd + ", \x7f, \xff);"}));
+    EXPECT_EQ(ReadFile("tsry.nss"),
+              Script({"    SetTSRYString(\"" + odd + "\", \"" + odd + "\", 0, 1, 2);"}));
     EXPECT_EQ(CountFileLines("server.log"), 2u);
 }
 

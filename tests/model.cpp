@@ -38,16 +38,40 @@ std::vector<std::string> ModelLines(const std::string& log) {
     return lines;
 }
 
-std::string Quoted(const std::string& text) {
-    std::string out;
+std::string Quoted(const std::string& text, std::size_t limit) {
+    // Escaped whole, then cut into literals of at most `limit` bytes, never
+    // between a backslash and the character it escapes.
+    std::string escaped;
     for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
+        if (c == '"' || c == '\\') escaped += '\\';
+        escaped += c;
     }
-    return out;
+    std::string out = "\"";
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < escaped.size();) {
+        const std::size_t size = escaped[i] == '\\' ? 2 : 1;
+        if (used + size > limit) {
+            out += "\" + \"";
+            used = 0;
+        }
+        out += escaped.substr(i, size);
+        used += size;
+        i += size;
+    }
+    return out + "\"";
 }
 
-ModelResult Model(const std::string& log) {
+bool IsPlain(const std::string& text) {
+    for (char c : text) {
+        const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                           (c >= 'a' && c <= 'z') || c == '_' || c == '.' || c == '+' ||
+                           c == '-' || c == ' ';
+        if (!plain) return false;
+    }
+    return true;
+}
+
+ModelResult Model(const std::string& log, std::size_t literalLimit) {
     struct Row {
         std::vector<std::string> f;  // Kind, Name, Value, Extra1, Extra2, Extra3
         std::uint64_t line;
@@ -79,15 +103,10 @@ ModelResult Model(const std::string& log) {
     std::string s = ScriptOpening();
     for (const Row& row : rows) {
         const auto& f = row.f;
-        const std::string tail = ", " + f[3] + ", " + f[4] + ", " + f[5] + ");\r\n";
-        if (f[0] == "INT") {
-            s += "    SetTSRYInt(\"" + Quoted(f[1]) + "\", " + f[2] + tail;
-        } else if (f[0] == "STR") {
-            s += "    SetTSRYString(\"" + Quoted(f[1]) + "\", \"" + Quoted(f[2]) + "\"" + tail;
-        } else if (f[0] == "FLT") {
-            s += "    SetTSRYFloat(\"" + Quoted(f[1]) + "\", " + f[2] + tail;
-        } else if (f[0] == "LOC") {
-            std::vector<std::string> p;
+        const std::string kind = f[0];
+        if (kind != "INT" && kind != "STR" && kind != "FLT" && kind != "LOC") continue;
+        std::vector<std::string> p;  // the location's parts
+        if (kind == "LOC") {
             std::size_t pos = 0;
             for (int k = 0; k < 5; ++k) {
                 const std::size_t end = f[2].find('*', pos);
@@ -95,10 +114,33 @@ ModelResult Model(const std::string& log) {
                 p.push_back(f[2].substr(pos, end - pos));
                 pos = end + 1;
             }
-            s += "    oTYArea=GetObjectByTag(\"" + Quoted(p[0]) + "\");\r\n";
+        }
+        // What the group writes, quoted or as it stands.
+        std::vector<std::pair<std::string, bool>> written;
+        if (kind == "LOC") {
+            written.emplace_back(p[0], true);
+            for (std::size_t k = 1; k < 5; ++k) written.emplace_back(p[k], false);
+        }
+        written.emplace_back(f[1], true);
+        if (kind != "LOC") written.emplace_back(f[2], kind == "STR");
+        for (std::size_t k = 3; k < 6; ++k) written.emplace_back(f[k], false);
+        for (const auto& [text, quoted] : written) {
+            if (text.find('\0') != std::string::npos || (!quoted && !IsPlain(text))) {
+                return {"", row.line};
+            }
+        }
+        const std::string tail = ", " + f[3] + ", " + f[4] + ", " + f[5] + ");\r\n";
+        if (kind == "INT") {
+            s += "    SetTSRYInt(" + Quoted(f[1], literalLimit) + ", " + f[2] + tail;
+        } else if (kind == "STR") {
+            s += "    SetTSRYString(" + Quoted(f[1], literalLimit) + ", " + Quoted(f[2], literalLimit) + tail;
+        } else if (kind == "FLT") {
+            s += "    SetTSRYFloat(" + Quoted(f[1], literalLimit) + ", " + f[2] + tail;
+        } else {
+            s += "    oTYArea=GetObjectByTag(" + Quoted(p[0], literalLimit) + ");\r\n";
             s += "    vTYVector=Vector(" + p[1] + ", " + p[2] + ", " + p[3] + ");\r\n";
             s += "    lTYLoc=Location(oTYArea, vTYVector, " + p[4] + ");\r\n";
-            s += "    SetTSRYLocationC(\"" + Quoted(f[1]) + "\", lTYLoc" + tail;
+            s += "    SetTSRYLocationC(" + Quoted(f[1], literalLimit) + ", lTYLoc" + tail;
         }
     }
     return {s + ScriptClosing(), 0};

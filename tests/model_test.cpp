@@ -32,7 +32,7 @@ ModelResult Engine(const std::string& log, std::vector<std::size_t> pieces, bool
     StringSink sink;
     NoProgress progress;
     try {
-        steps = ConvertLog(reader, sink, progress);
+        steps = ConvertLog(reader, sink, progress).steps;
     } catch (const ConversionError& e) {
         const std::string message = e.what();
         EXPECT_EQ(message.rfind("line ", 0), 0u) << message;

@@ -8,6 +8,7 @@
 
 #include "bench/log_generator.h"
 #include "conversion/conversion_error.h"
+#include "tests/model.h"
 #include "tests/test_support.h"
 
 namespace tsry {
@@ -136,9 +137,9 @@ TEST_F(ParseLogTest, ConvertsLogsFarPastSixteenBitCounts) {
 
 TEST_F(ParseLogTest, ConvertsAnAbsurdlyLongLine) {
     const std::string value(3'000'000, 'v');
-    EXPECT_EQ(Convert(std::string(100000, '-') + "<TS_RY>STR#big#" + value + "#0#0#0#" +
-                      std::string(100000, '-')),
-              Script({"    SetTSRYString(\"big\", \"" + value + "\", 0, 0, 0);"}));
+    EXPECT_TRUE(Convert(std::string(100000, '-') + "<TS_RY>STR#big#" + value + "#0#0#0#" +
+                        std::string(100000, '-')) ==
+                Script({"    SetTSRYString(\"big\", " + model::Quoted(value) + ", 0, 0, 0);"}));
 }
 
 TEST_F(ParseLogTest, NamesTheOutputFileInTheStatus) {
@@ -283,6 +284,17 @@ TEST_F(ParseLogFailure, MalformedLocationAfterTheWholeExtraction) {
     // record line after a bad location is what gets reported.
     WriteFile("server.log", "x<TS_RY>LOC#home#a*1*2#0#0#0#\r\nx<TS_RY>INT#\r\n");
     EXPECT_EQ(Failure("server.log").substr(0, 8), "line 2: ");
+    ExpectNothingChanged();
+}
+
+TEST_F(ParseLogFailure, ScriptCodeInAFieldWrittenAsItStands) {
+    // Only the newest value of a name is looked at, and the line that gave it
+    // is the one named.
+    WriteFile("server.log",
+              "x<TS_RY>INT#a#1); Evil(#0#0#0#\r\nx<TS_RY>INT#a#2#0#0#0#\r\n"
+              "x<TS_RY>INT#b#1#0#0#0); Evil(#\r\n");
+    EXPECT_EQ(Failure("server.log"),
+              "line 3: the Extra3 of INT record \"b\" is not a plain value: \"0); Evil(\"");
     ExpectNothingChanged();
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "conversion/conversion_error.h"
+#include "tests/model.h"
 #include "tests/test_support.h"
 
 namespace tsry {
@@ -81,7 +82,6 @@ TEST(ScriptWriter, EscapesQuotedTextOnly) {
     EXPECT_EQ(Statements({
                   R"(x<TS_RY>STR#say "hi"#C:\dir\#0#0#0#)",
                   R"(x<TS_RY>LOC#a\b#ar"1"*1*2*3*4*#0#0#0#)",
-                  R"(x<TS_RY>INT#n#"1"\#"e1"#\#x#)",
                   R"(x<TS_RY>STR#end#"); DestroyObject(GetModule()); //#0#0#0#)",
               }),
               CrLf({
@@ -90,9 +90,143 @@ TEST(ScriptWriter, EscapesQuotedTextOnly) {
                   R"(    vTYVector=Vector(1, 2, 3);)",
                   R"(    lTYLoc=Location(oTYArea, vTYVector, 4);)",
                   R"(    SetTSRYLocationC("a\\b", lTYLoc, 0, 0, 0);)",
-                  R"(    SetTSRYInt("n", "1"\, "e1", \, x);)",
                   R"(    SetTSRYString("end", "\"); DestroyObject(GetModule()); //", 0, 0, 0);)",
               }));
+}
+
+// `text` with every "@" turned into a NUL byte.
+std::string Nul(std::string text) {
+    std::replace(text.begin(), text.end(), '@', '\0');
+    return text;
+}
+
+// The message of the error that writing the record of `line` ends with.
+std::string Rejection(const std::string& line) {
+    try {
+        const std::string written = Statements({line});
+        return "no error, wrote " + written;
+    } catch (const ConversionError& e) {
+        return e.what();
+    }
+}
+
+TEST(ScriptWriter, WritesPlainValuesAsTheyStand) {
+    EXPECT_EQ(Statements({
+                  "x<TS_RY>FLT#pad#       1.500000000#-1#+2#TRUE#",
+                  "x<TS_RY>INT#hex#0x1F#OBJECT_INVALID#1e-5#-#",
+                  "x<TS_RY>INT#empty######",
+                  "x<TS_RY>LOC#at#ar_01*-0.5*+1.25*0*  90.0*#0#0#0#",
+              }),
+              CrLf({
+                  "    SetTSRYFloat(\"pad\",        1.500000000, -1, +2, TRUE);",
+                  "    SetTSRYInt(\"hex\", 0x1F, OBJECT_INVALID, 1e-5, -);",
+                  "    SetTSRYInt(\"empty\", , , , );",
+                  "    oTYArea=GetObjectByTag(\"ar_01\");",
+                  "    vTYVector=Vector(-0.5, +1.25, 0);",
+                  "    lTYLoc=Location(oTYArea, vTYVector,   90.0);",
+                  "    SetTSRYLocationC(\"at\", lTYLoc, 0, 0, 0);",
+              }));
+}
+
+TEST(ScriptWriter, RejectsScriptCodeInFieldsWrittenAsTheyStand) {
+    // A player who gets text into the log must not get a call into the script.
+    const std::string code = "1, 0, 0, 0); SetTSRYInt(\"pwned\", 1";
+    const std::string shown = R"("1, 0, 0, 0); SetTSRYInt(\"pwned\", 1")";
+    const struct {
+        std::string line;
+        std::string message;
+    } cases[] = {
+        {"x<TS_RY>INT#a#" + code + "#0#0#0#",
+         "line 1: the Value of INT record \"a\" is not a plain value: " + shown},
+        {"x<TS_RY>FLT#a#" + code + "#0#0#0#", "line 1: the Value of FLT record \"a\""},
+        {"x<TS_RY>STR#a#ok#" + code + "#0#0#", "line 1: the Extra1 of STR record \"a\""},
+        {"x<TS_RY>INT#a#1#0#" + code + "#0#", "line 1: the Extra2 of INT record \"a\""},
+        {"x<TS_RY>INT#a#1#0#0#" + code + "#", "line 1: the Extra3 of INT record \"a\""},
+        {"x<TS_RY>LOC#h#t*" + code + "*0*0*0*#0#0#0#", "line 1: the PosX of LOC record \"h\""},
+        {"x<TS_RY>LOC#h#t*0*" + code + "*0*0*#0#0#0#", "line 1: the PosY of LOC record \"h\""},
+        {"x<TS_RY>LOC#h#t*0*0*" + code + "*0*#0#0#0#", "line 1: the PosZ of LOC record \"h\""},
+        {"x<TS_RY>LOC#h#t*0*0*0*" + code + "*#0#0#0#", "line 1: the Facing of LOC record \"h\""},
+        {"x<TS_RY>LOC#h#t*0*0*0*0*#0#0#" + code + "#", "line 1: the Extra3 of LOC record \"h\""},
+        // Comments, other quotes and odd bytes are not plain either.
+        {"x<TS_RY>INT#a#1 //#0#0#0#", "line 1: the Value of INT record \"a\" is not a plain value: "
+                                      "\"1 //\""},
+        {"x<TS_RY>INT#a\x01#\x80\t#0#0#0#",
+         R"(line 1: the Value of INT record "a\x01" is not a plain value: "\x80\x09")"},
+        {"x<TS_RY>INT#a#" + std::string(100, '(') + "#0#0#0#",
+         "line 1: the Value of INT record \"a\" is not a plain value: \"" +
+             std::string(64, '(') + "\"... (100 bytes)"},
+        // No NUL byte in any field that is written, quoted or not.
+        {Nul("x<TS_RY>STR#a#b@c#0#0#0#"),
+         R"(line 1: the Value of STR record "a" holds a NUL byte, which no script can hold: "b\x00c")"},
+        {Nul("x<TS_RY>INT#a@#1#0#0#0#"), "line 1: the Name of INT record \"a\\x00\""},
+        {Nul("x<TS_RY>INT#a#1@#0#0#0#"),
+         "line 1: the Value of INT record \"a\" holds a NUL byte"},
+        {Nul("x<TS_RY>LOC#h#t@*0*0*0*0*#0#0#0#"),
+         "line 1: the AreaTag of LOC record \"h\" holds a NUL byte"},
+    };
+    for (const auto& c : cases) {
+        const std::string message = Rejection(c.line);
+        EXPECT_EQ(message.substr(0, c.message.size()), c.message) << message;
+    }
+    // Kinds that write nothing, and the parts of a line that are never
+    // written, may hold anything.
+    EXPECT_EQ(Statements({Nul("x<TS_RY>OBJ#a#@);#@#@#@#")}), "");
+    EXPECT_EQ(Statements({Nul("@<TS_RY>INT#a#1#0#0#0#@ (")}),
+              CrLf({"    SetTSRYInt(\"a\", 1, 0, 0, 0);"}));
+}
+
+TEST(ScriptWriter, WritesLongTextAsLiteralsTheCompilerTakes) {
+    // At most 65535 bytes between the quotes of a literal; longer text in
+    // pieces joined with " + ", an escape pair never cut.
+    const std::string limit(65535, 'a');
+    EXPECT_EQ(Statements({"x<TS_RY>STR#n#" + limit + "#0#0#0#"}),
+              CrLf({"    SetTSRYString(\"n\", \"" + limit + "\", 0, 0, 0);"}));
+    EXPECT_EQ(Statements({"x<TS_RY>STR#n#" + limit + "b#0#0#0#"}),
+              CrLf({"    SetTSRYString(\"n\", \"" + limit + "\" + \"b\", 0, 0, 0);"}));
+    const std::string huge(200000, 'h');
+    EXPECT_EQ(Statements({"x<TS_RY>LOC#" + huge + "#" + huge + "*0*0*0*0*#0#0#0#"}),
+              CrLf({"    oTYArea=GetObjectByTag(\"" + huge.substr(0, 65535) + "\" + \"" +
+                        huge.substr(0, 65535) + "\" + \"" + huge.substr(0, 65535) + "\" + \"" +
+                        huge.substr(0, 3395) + "\");",
+                    "    vTYVector=Vector(0, 0, 0);", "    lTYLoc=Location(oTYArea, vTYVector, 0);",
+                    "    SetTSRYLocationC(\"" + huge.substr(0, 65535) + "\" + \"" +
+                        huge.substr(0, 65535) + "\" + \"" + huge.substr(0, 65535) + "\" + \"" +
+                        huge.substr(0, 3395) + "\", lTYLoc, 0, 0, 0);"}));
+    // An escape pair that would straddle the limit starts the next literal.
+    const std::string before(65534, 'a');
+    EXPECT_EQ(Statements({"x<TS_RY>STR#n#" + before + "\"\\#0#0#0#"}),
+              CrLf({"    SetTSRYString(\"n\", \"" + before + "\" + \"\\\"\\\\\", 0, 0, 0);"}));
+    EXPECT_EQ(Statements({"x<TS_RY>STR#n#" + before.substr(1) + "\\\\x#0#0#0#"}),
+              CrLf({"    SetTSRYString(\"n\", \"" + before.substr(1) + "\\\\\" + \"\\\\x\", 0, "
+                    "0, 0);"}));
+}
+
+TEST(ScriptWriter, LiteralsInPiecesReadBackAsTheField) {
+    // Whatever the limit and wherever the quotes and backslashes fall.
+    test::ScopedSetting<std::size_t> limit(detail::MaxLiteralBytes(), 0);
+    std::string value;
+    for (int i = 0; i < 300; ++i) value += "ab\"\\c"[(i * 7 + i / 3) % 5];
+    for (const std::size_t bytes : {2u, 3u, 4u, 7u, 64u, 299u, 1000u}) {
+        detail::MaxLiteralBytes() = bytes;
+        const std::string line = Statements({"x<TS_RY>STR#n#" + value + "#0#0#0#"});
+        const std::string prefix = "    SetTSRYString(\"n\", ";
+        ASSERT_EQ(line.substr(0, prefix.size()), prefix);
+        std::string read;
+        std::size_t at = prefix.size();
+        for (;;) {
+            ASSERT_EQ(line[at], '"');
+            const std::size_t start = ++at;
+            for (; line[at] != '"'; ++at) {
+                if (line[at] == '\\') ++at;
+                read += line[at];
+            }
+            EXPECT_LE(at - start, bytes);
+            if (line.compare(++at, 4, " + \"") != 0) break;
+            at += 3;
+        }
+        EXPECT_EQ(read, value) << bytes;
+        EXPECT_EQ(line.substr(at), ", 0, 0, 0);\r\n");
+    }
 }
 
 TEST(ScriptWriter, RejectsACutShortLocationBeforeWritingItsGroup) {
@@ -142,15 +276,10 @@ TEST(ScriptWriter, EscapesAHugeValueAcrossItsSlices) {
     for (std::size_t i = 0; i < value.size(); i += 4099) value[i] = (i / 4099) % 2 ? '"' : '\\';
     for (std::size_t i : {262143u, 262144u, 262145u, 524287u, 524288u}) value[i] = '"';
     value.back() = '\\';
-    std::string escaped;
-    for (char c : value) {
-        if (c == '"' || c == '\\') escaped += '\\';
-        escaped += c;
-    }
     const std::string big(300000, 'x');
-    EXPECT_TRUE(
-        Statements({"x<TS_RY>STR#" + value + "#" + value + "#" + big + "#0#0#"}) ==
-        CrLf({"    SetTSRYString(\"" + escaped + "\", \"" + escaped + "\", " + big + ", 0, 0);"}));
+    EXPECT_TRUE(Statements({"x<TS_RY>STR#" + value + "#" + value + "#" + big + "#0#0#"}) ==
+                CrLf({"    SetTSRYString(" + model::Quoted(value) + ", " + model::Quoted(value) +
+                      ", " + big + ", 0, 0);"}));
 }
 
 }  // namespace
