@@ -95,7 +95,7 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
     std::size_t recordsPerPart = 0;
     app.add_option("LOG", log, "The log to convert (or to count, with --count)")->required();
     auto* outputOption =
-        app.add_option("-o,--output", output, "Write the script to FILE instead of ./tsry.nss")
+        app.add_option("-o,--output", output, "Write the script to FILE instead of ./tsry.nss (- for standard output)")
             ->option_text("FILE");
     auto* partsOption =
         app.add_option("--parts", recordsPerPart,
@@ -131,9 +131,11 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
             NoProgress progress;
             summary = ParseLog(log, std::nullopt, progress, status, output, layout);
         }
-        out << status.text() << '\n';
+        // Standard output may be where the script itself went.
+        std::ostream& told = summary.direct ? err : out;
+        told << status.text() << '\n';
         if (summary.parts == 0 && summary.groups > kGroupsWithoutNote) {
-            out << std::flush;
+            told << std::flush;
             err << kProgramName << ": note: the script restores " << summary.groups
                 << " variables in one go; the game may stop a script that long before its end "
                    "unless its instruction limit is raised. --parts "

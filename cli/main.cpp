@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -5,5 +6,8 @@
 #include "cli/convert_command.h"
 
 int main(int argc, char** argv) {
+    // A write past a file size limit then fails with its error, which removes
+    // the temporary file, instead of killing the program.
+    ::signal(SIGXFSZ, SIG_IGN);
     return tsry::RunConvertCommand(argc, argv, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
 }

@@ -187,7 +187,11 @@ ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps,
 
 }  // namespace
 
-std::string CompletionText(const std::filesystem::path& outputPath) {
+std::string CompletionText(const std::filesystem::path& outputPath, bool direct) {
+    if (outputPath.native() == kStandardOutput) {
+        return "Parsing complete, script written to standard output.";
+    }
+    if (direct) return "Parsing complete, script written to " + outputPath.string() + ".";
     return "Parsing complete, " + outputPath.filename().string() + " created.";
 }
 
@@ -224,9 +228,11 @@ ConversionSummary ParseLog(const std::filesystem::path& logPath,
         WriteScript(extraction.table, extraction.lines, writer, progress, layout);
     output.Commit();
 
-    status.SetText(CompletionText(outputPath));
+    status.SetText(CompletionText(outputPath, output.direct()));
     progress.Hide();
-    return summary;
+    ConversionSummary written = summary;
+    written.direct = output.direct();
+    return written;
 }
 
 }  // namespace tsry

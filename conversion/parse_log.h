@@ -53,11 +53,13 @@ struct ConversionSummary {
     std::size_t records = 0;       // variable names, one record each
     std::size_t groups = 0;        // statement groups written
     std::size_t parts = 0;         // functions of a script in parts; 0 for one main
+    bool direct = false;           // written straight to a device, a pipe or standard output
 };
 
 // Reads the log at `logPath`, keeps the newest record of every name and writes
 // the restore script to `outputPath`, replacing it whole or, on failure, not at
-// all. `lineCount` is the log's line count as last counted, if ever; it sizes
+// all (see ReplacementFile; "-" is standard output). Every check that can fail
+// runs before the first byte of the script is written. `lineCount` is the log's line count as last counted, if ever; it sizes
 // the progress range to 2 * lineCount. Ends with the status
 // "Parsing complete, <file name> created." and hides the progress bar.
 // Throws ConversionError, leaving the progress bar as it was.
@@ -75,6 +77,7 @@ ConversionSummary ConvertLog(LineReader& log, ByteSink& script, ProgressSink& pr
                              ScriptLayout layout = {});
 
 // The status text of a successful run that wrote `outputPath`.
-[[nodiscard]] std::string CompletionText(const std::filesystem::path& outputPath);
+[[nodiscard]] std::string CompletionText(const std::filesystem::path& outputPath,
+                                         bool direct = false);
 
 }  // namespace tsry
