@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bench/log_generator.h"
+#include "conversion/file_source.h"
 #include "conversion/line_reader.h"
 #include "conversion/record_table.h"
 #include "conversion/script_writer.h"

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "conversion/line_reader.h"
+#include "conversion/log_halves.h"
 #include "conversion/parse_log.h"
 #include "window/form1.h"
 

@@ -1,11 +1,13 @@
 #include "cli/convert_command.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <optional>
 #include <string>
 
 #include "conversion/conversion_error.h"
-#include "conversion/line_reader.h"
+#include "conversion/file_source.h"
+#include "conversion/log_halves.h"
 #include "conversion/parse_log.h"
 
 #ifndef TSRY_VERSION
@@ -23,52 +25,60 @@ constexpr const char* kProgramName = "tsry-convert";
 constexpr std::size_t kGroupsWithoutNote = 4096;
 constexpr std::size_t kSuggestedPartSize = 2000;
 
-// A progress bar on a terminal line, redrawn only when the shown percentage
-// changes.
+// Progress on a terminal line, following the reading of the log: a bar for a
+// plain file, whose size is known; the amount read for a stream. Redrawn only
+// when what it shows changes.
 class TerminalProgress final : public ProgressSink {
   public:
     explicit TerminalProgress(std::ostream& err) : err_(err) {}
 
-    void SetMinimum(double value) override { minimum_ = value; }
-    void SetMaximum(double value) override { maximum_ = value; }
-    void SetValue(double value) override {
-        value_ = value;
+    void SetMinimum(double) override {}
+    void SetMaximum(double) override {}
+    void SetValue(double) override {}
+    void SetBytesRead(std::uint64_t bytes, std::uint64_t size) override {
+        bytes_ = bytes;
+        size_ = size;
         if (visible_) Draw();
     }
     void Show() override {
         visible_ = true;
-        shown_ = -1;
+        shown_.clear();
         Draw();
     }
     void Hide() override {
         if (!visible_) return;
         visible_ = false;
-        err_ << '\r' << std::string(kWidth + 8, ' ') << '\r' << std::flush;
+        err_ << '\r' << std::string(shown_.size(), ' ') << '\r' << std::flush;
     }
 
   private:
     static constexpr int kWidth = 40;
 
     void Draw() {
-        const double span = maximum_ - minimum_;
-        int percent = 100;
-        if (span > 0) {
-            const double share = (value_ - minimum_) / span;
-            percent = share <= 0 ? 0 : share >= 1 ? 100 : static_cast<int>(share * 100);
+        std::string text;
+        if (size_ > 0) {
+            const auto percent =
+                static_cast<int>(std::min<std::uint64_t>(bytes_, size_) * 100 / size_);
+            const int filled = percent * kWidth / 100;
+            text = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                   std::string(static_cast<std::size_t>(kWidth - filled), '.') + "] " +
+                   std::to_string(percent) + "%";
+        } else {
+            // Tenths of a mebibyte.
+            const std::uint64_t tenths = bytes_ * 10 / (std::uint64_t{1} << 20);
+            text = std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MiB read";
         }
-        if (percent == shown_) return;
-        shown_ = percent;
-        const int filled = percent * kWidth / 100;
-        err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-             << std::string(static_cast<std::size_t>(kWidth - filled), '.') << "] " << percent
-             << '%' << std::flush;
+        if (text == shown_) return;
+        err_ << '\r' << text;
+        if (text.size() < shown_.size()) err_ << std::string(shown_.size() - text.size(), ' ');
+        err_ << std::flush;
+        shown_ = std::move(text);
     }
 
     std::ostream& err_;
-    double minimum_ = 0;
-    double maximum_ = 0;
-    double value_ = 0;
-    int shown_ = -1;
+    std::uint64_t bytes_ = 0;
+    std::uint64_t size_ = 0;
+    std::string shown_;
     bool visible_ = false;
 };
 
@@ -93,9 +103,14 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
     std::string output(kDefaultScriptName);
     bool count = false;
     std::size_t recordsPerPart = 0;
-    app.add_option("LOG", log, "The log to convert (or to count, with --count)")->required();
+    bool forceProgress = false;
+    bool reportReading = false;
+    app.add_option("LOG", log,
+                   "The log to convert (or to count, with --count); - for standard input")
+        ->required();
     auto* outputOption =
-        app.add_option("-o,--output", output, "Write the script to FILE instead of ./tsry.nss (- for standard output)")
+        app.add_option("-o,--output", output,
+                       "Write the script to FILE instead of ./tsry.nss (- for standard output)")
             ->option_text("FILE");
     auto* partsOption =
         app.add_option("--parts", recordsPerPart,
@@ -106,6 +121,10 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
     app.add_flag("--count", count, "Print the number of lines of LOG and exit")
         ->excludes(outputOption)
         ->excludes(partsOption);
+    // For tests and benchmarks: progress as on a terminal, and the way the
+    // log was read.
+    app.add_flag("--progress", forceProgress)->group("");
+    app.add_flag("--report-reading", reportReading)->group("");
     app.set_version_flag("--version", std::string(kProgramName) + " " + TSRY_VERSION);
 
     try {
@@ -120,17 +139,19 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
             out << CountFileLines(log) << '\n';
             return 0;
         }
+        // The log is read once: progress follows the reading itself, so that
+        // no count goes before it (a pipe could not be read twice).
         PrintedStatus status;
         const ScriptLayout layout{recordsPerPart};
         ConversionSummary summary;
-        if (errIsTerminal) {
-            const std::uint64_t lines = CountFileLines(log);
+        if (errIsTerminal || forceProgress) {
             TerminalProgress progress(err);
-            summary = ParseLog(log, lines, progress, status, output, layout);
+            summary = ParseLog(log, std::nullopt, progress, status, output, layout);
         } else {
             NoProgress progress;
             summary = ParseLog(log, std::nullopt, progress, status, output, layout);
         }
+        if (reportReading) err << "reading: " << ReadingWayName(ChosenReadingWay()) << '\n';
         // Standard output may be where the script itself went.
         std::ostream& told = summary.direct ? err : out;
         told << status.text() << '\n';
@@ -144,9 +165,6 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
         return 0;
     } catch (const ConversionError& e) {
         err << kProgramName << ": " << e.what() << '\n';
-        return 1;
-    } catch (const std::bad_alloc&) {
-        err << kProgramName << ": not enough memory for the records of this log\n";
         return 1;
     }
 }

@@ -1,6 +1,8 @@
 #include "conversion/conversion_error.h"
 
-#include <cstring>
+#include <new>
+
+#include "conversion/platform.h"
 
 namespace tsry {
 
@@ -18,8 +20,20 @@ ConversionError FileError(std::string_view what, const std::filesystem::path& pa
     message += ' ';
     message += QuotedPath(path);
     message += ": ";
-    message += std::strerror(error);
+    message += platform::ErrorText(error);
     return ConversionError(message);
+}
+
+void RethrowAsConversionError() {
+    try {
+        throw;
+    } catch (const ConversionError&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw ConversionError("There is not enough memory for the records of this log.");
+    } catch (const std::exception& e) {
+        throw ConversionError(std::string("The conversion failed: ") + e.what() + ".");
+    }
 }
 
 }  // namespace tsry

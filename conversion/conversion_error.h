@@ -15,9 +15,14 @@ class ConversionError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// "<what> \"<path>\": <reason>", the reason taken from errno value `error`.
+// "<what> \"<path>\": <reason>", the reason the system gives for its error code
+// `error` (errno, or a Windows error code).
 [[nodiscard]] ConversionError FileError(std::string_view what, const std::filesystem::path& path,
                                         int error);
+
+// Inside a catch block: rethrows the exception in flight as a ConversionError
+// (no memory, no thread to be had), so that no other kind leaves a run.
+[[noreturn]] void RethrowAsConversionError();
 
 // A path as the user typed or chose it, quoted for a message.
 [[nodiscard]] std::string QuotedPath(const std::filesystem::path& path);

@@ -22,15 +22,19 @@ class MappedWindow {
     // The size of the pages that window offsets are aligned to.
     [[nodiscard]] static std::size_t PageSize() noexcept;
 
-    // Maps `size` bytes of file `fd` from `offset` (a multiple of PageSize()),
+    // Maps `size` bytes of `file` (the system's handle) from `offset` (a
+    // multiple of PageSize()),
     // in place of what the window showed before. Returns false, with errno
     // set, when the system cannot map the file, or when too many windows are
     // open at once to watch this one.
-    bool Map(int fd, std::uint64_t offset, std::size_t size) noexcept;
+    bool Map(std::intptr_t file, std::uint64_t offset, std::size_t size) noexcept;
 
     [[nodiscard]] const char* data() const noexcept { return data_; }
     [[nodiscard]] std::uint64_t offset() const noexcept { return offset_; }
     [[nodiscard]] std::size_t size() const noexcept { return size_; }
+
+    // The system's error code of the last Map() that failed.
+    [[nodiscard]] int error() const noexcept { return error_; }
 
     // Whether a page of the window vanished with the end of the file since
     // the window was first mapped.
@@ -43,6 +47,7 @@ class MappedWindow {
     std::uint64_t offset_ = 0;
     std::size_t size_ = 0;
     int watch_ = -1;  // the window's entry among the watched ranges
+    int error_ = 0;
 };
 
 }  // namespace tsry

@@ -1,15 +1,16 @@
 #include "conversion/parse_log.h"
 
-
 #include <atomic>
-#include <chrono>
 #include <cstring>
-#include <future>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "conversion/file_source.h"
 #include "conversion/line_reader.h"
+#include "conversion/log_halves.h"
 #include "conversion/record_table.h"
 #include "conversion/replacement_file.h"
 #include "conversion/script_writer.h"
@@ -63,10 +64,14 @@ std::uint64_t ExtractBlock(std::string_view block, std::uint64_t linesBefore, Re
 struct Extraction {
     RecordTable table;
     std::uint64_t lines = 0;
+    std::uint64_t bytes = 0;
+    // A record line of this part cut short: its line number in the part and
+    // the fields it has.
+    std::optional<std::pair<std::uint64_t, int>> malformed;
 };
 
-// Reads `source` to its end into `part`, calling afterBlock(lines read so far)
-// after each block of lines, until it returns false.
+// Reads `source` to its end into `part`, calling afterBlock() after each block
+// of lines, until it returns false.
 template <class AfterBlock>
 void ReadPart(FileSource& source, Extraction& part, AfterBlock&& afterBlock) {
     LineReader reader(source);
@@ -75,7 +80,8 @@ void ReadPart(FileSource& source, Extraction& part, AfterBlock&& afterBlock) {
     try {
         while (reader.NextBlock(block)) {
             part.lines += ExtractBlock(block, part.lines, part.table, batch);
-            if (!afterBlock(part.lines)) return;
+            part.bytes += block.size();
+            if (!afterBlock()) return;
         }
     } catch (const MalformedRecord&) {
         // A record cut short by a log cut short is the log's fault.
@@ -84,67 +90,74 @@ void ReadPart(FileSource& source, Extraction& part, AfterBlock&& afterBlock) {
     }
 }
 
-// The extraction pass over the whole log. A large log is read in two halves
-// at once, the second on a helper thread that does nothing but read and cut
-// its own records; the halves are then merged as one reader would have stored
+// The extraction pass over the whole log, in two halves at once where that
+// pays: the second on a helper thread that does nothing but read and cut its
+// own records. The halves are then merged as one reader would have stored
 // them: the first half's table, then the second's records in their order,
 // numbered after the first half's lines. Errors are those of the first bad
 // line in log order.
-Extraction ExtractLog(FileSource& log, ProgressSink& progress) {
-    Extraction first;
-    std::atomic<std::uint64_t> secondLines{0};
-    std::atomic<bool> cancelled{false};
-    // The caller's part of the log, with the helper's lines in the progress.
-    auto readFirst = [&] {
-        ReadPart(log, first, [&](std::uint64_t lines) {
-            progress.SetValue(static_cast<double>(lines + secondLines.load()));
+class LogExtraction final : public HalfReaders {
+  public:
+    explicit LogExtraction(ProgressSink& progress) : progress_(progress) {}
+
+    void ReadFirst(FileSource& source) override {
+        total_ = source.plainFileSize();
+        ReadPart(source, first, [this] {
+            Report(first.lines, first.bytes);
             return true;
         });
-    };
-    const std::unique_ptr<FileSource> secondSource = SplitOffSecondHalf(log);
-    if (!secondSource) {
-        readFirst();
-        return first;
+    }
+    void ReadSecond(FileSource& source) override {
+        try {
+            ReadPart(source, second_, [this] {
+                secondLines_.store(second_.lines, std::memory_order_relaxed);
+                secondBytes_.store(second_.bytes, std::memory_order_relaxed);
+                return !stop_.load(std::memory_order_relaxed);
+            });
+        } catch (const MalformedRecord& e) {
+            // Numbered from the log's start once the first half is counted.
+            second_.malformed.emplace(e.line(), e.fieldsFound());
+        }
+    }
+    void StopSecond() noexcept override { stop_ = true; }
+    void Waiting() override { Report(first.lines, first.bytes); }
+
+    // Puts the second half, if any, after the first.
+    void Merge() {
+        if (second_.malformed) {
+            throw MalformedRecord(first.lines + second_.malformed->first,
+                                  second_.malformed->second);
+        }
+        // In batches, so that the look-ups of many names overlap.
+        std::vector<PendingRecord> batch;
+        for (std::size_t i = 0; i < second_.table.size();) {
+            batch.clear();
+            for (; i < second_.table.size() && batch.size() < 256; ++i) {
+                batch.push_back({second_.table[i], first.lines + second_.table.LineOf(i), 0});
+            }
+            first.table.StoreAll(batch);
+        }
+        first.lines += second_.lines;
+        first.bytes += second_.bytes;
+        Report(first.lines, first.bytes);
     }
 
-    Extraction second;
-    std::future<void> helper = std::async(std::launch::async, [&] {
-        ReadPart(*secondSource, second, [&](std::uint64_t lines) {
-            secondLines.store(lines, std::memory_order_relaxed);
-            return !cancelled.load(std::memory_order_relaxed);
-        });
-    });
-    struct CancelOnExit {
-        std::atomic<bool>& flag;
-        std::future<void>& helper;
-        ~CancelOnExit() {
-            flag = true;
-            if (helper.valid()) helper.wait();
-        }
-    } cancelOnExit{cancelled, helper};
+    Extraction first;
 
-    readFirst();
-    while (helper.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
-        progress.SetValue(static_cast<double>(first.lines + secondLines.load()));
+  private:
+    // Progress of both halves; the second's share is 0 until it starts.
+    void Report(std::uint64_t lines, std::uint64_t bytes) {
+        progress_.SetValue(static_cast<double>(lines + secondLines_.load()));
+        progress_.SetBytesRead(bytes + secondBytes_.load(), total_);
     }
-    try {
-        helper.get();
-    } catch (const MalformedRecord& e) {
-        throw MalformedRecord(first.lines + e.line(), e.fieldsFound());
-    }
-    // In batches, so that the look-ups of many names overlap.
-    std::vector<PendingRecord> batch;
-    for (std::size_t i = 0; i < second.table.size();) {
-        batch.clear();
-        for (; i < second.table.size() && batch.size() < 256; ++i) {
-            batch.push_back({second.table[i], first.lines + second.table.LineOf(i), 0});
-        }
-        first.table.StoreAll(batch);
-    }
-    first.lines += second.lines;
-    progress.SetValue(static_cast<double>(first.lines));
-    return first;
-}
+
+    ProgressSink& progress_;
+    std::uint64_t total_ = 0;
+    Extraction second_;
+    std::atomic<std::uint64_t> secondLines_{0};
+    std::atomic<std::uint64_t> secondBytes_{0};
+    std::atomic<bool> stop_{false};
+};
 
 // Every check that can fail on a record, over the whole table, before the
 // first byte of the script is written.
@@ -154,8 +167,8 @@ void CheckTable(const RecordTable& table) {
 
 // The whole script from the table, in the given layout. Every check runs
 // before the first byte is written.
-ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps,
-                              ScriptWriter& writer, ProgressSink& progress, ScriptLayout layout) {
+ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps, ScriptWriter& writer,
+                              ProgressSink& progress, ScriptLayout layout) {
     CheckTable(table);
     ConversionSummary summary;
     summary.records = table.size();
@@ -175,7 +188,8 @@ ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps,
         if ((i + 1) % kRecordsPerReport == 0) progress.SetValue(static_cast<double>(steps + i + 1));
     }
     summary.steps = steps + table.size();
-    if (table.size() % kRecordsPerReport != 0) progress.SetValue(static_cast<double>(summary.steps));
+    if (table.size() % kRecordsPerReport != 0)
+        progress.SetValue(static_cast<double>(summary.steps));
     if (perPart == 0) {
         writer.WriteClosing();
     } else {
@@ -213,26 +227,31 @@ ConversionSummary ParseLog(const std::filesystem::path& logPath,
                            std::optional<std::uint64_t> lineCount, ProgressSink& progress,
                            StatusText& status, const std::filesystem::path& outputPath,
                            ScriptLayout layout) {
-    // The log first: a log that cannot be opened leaves the script untouched.
-    FileSource log(logPath);
-    ReplacementFile output(outputPath);
+    try {
+        // The log first: a log that cannot be opened leaves the script untouched.
+        FileSource log(logPath);
+        ReplacementFile output(outputPath);
 
-    progress.SetMinimum(0);
-    progress.SetMaximum(2.0 * static_cast<double>(lineCount.value_or(0)));
-    progress.SetValue(0);
-    progress.Show();
+        progress.SetMinimum(0);
+        progress.SetMaximum(2.0 * static_cast<double>(lineCount.value_or(0)));
+        progress.SetValue(0);
+        progress.SetBytesRead(0, log.plainFileSize());
+        progress.Show();
 
-    ScriptWriter writer(output);
-    const Extraction extraction = ExtractLog(log, progress);
-    const ConversionSummary summary =
-        WriteScript(extraction.table, extraction.lines, writer, progress, layout);
-    output.Commit();
+        ScriptWriter writer(output);
+        LogExtraction extraction(progress);
+        if (ReadInHalves(log, extraction)) extraction.Merge();
+        ConversionSummary summary =
+            WriteScript(extraction.first.table, extraction.first.lines, writer, progress, layout);
+        output.Commit();
+        summary.direct = output.direct();
 
-    status.SetText(CompletionText(outputPath, output.direct()));
-    progress.Hide();
-    ConversionSummary written = summary;
-    written.direct = output.direct();
-    return written;
+        status.SetText(CompletionText(outputPath, output.direct()));
+        progress.Hide();
+        return summary;
+    } catch (...) {
+        RethrowAsConversionError();
+    }
 }
 
 }  // namespace tsry

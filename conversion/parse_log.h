@@ -22,6 +22,10 @@ class ProgressSink {
     virtual void SetValue(double value) = 0;
     virtual void Show() = 0;
     virtual void Hide() = 0;
+    // How much of the log has been read, in bytes, while it is read; `size`
+    // is the size of a plain file, or 0 for a stream. For a bar that follows
+    // the reading itself, where the line count is not known.
+    virtual void SetBytesRead(std::uint64_t /*bytes*/, std::uint64_t /*size*/) {}
 };
 
 // The one-line status text a run sets when it succeeds.
@@ -49,20 +53,20 @@ inline constexpr std::string_view kDefaultScriptName = "tsry.nss";
 
 // What a successful run wrote.
 struct ConversionSummary {
-    std::uint64_t steps = 0;       // lines read plus records visited
-    std::size_t records = 0;       // variable names, one record each
-    std::size_t groups = 0;        // statement groups written
-    std::size_t parts = 0;         // functions of a script in parts; 0 for one main
-    bool direct = false;           // written straight to a device, a pipe or standard output
+    std::uint64_t steps = 0;  // lines read plus records visited
+    std::size_t records = 0;  // variable names, one record each
+    std::size_t groups = 0;   // statement groups written
+    std::size_t parts = 0;    // functions of a script in parts; 0 for one main
+    bool direct = false;      // written straight to a device, a pipe or standard output
 };
 
 // Reads the log at `logPath`, keeps the newest record of every name and writes
 // the restore script to `outputPath`, replacing it whole or, on failure, not at
 // all (see ReplacementFile; "-" is standard output). Every check that can fail
-// runs before the first byte of the script is written. `lineCount` is the log's line count as last counted, if ever; it sizes
-// the progress range to 2 * lineCount. Ends with the status
-// "Parsing complete, <file name> created." and hides the progress bar.
-// Throws ConversionError, leaving the progress bar as it was.
+// runs before the first byte of the script is written. `lineCount` is the log's line count as last
+// counted, if ever; it sizes the progress range to 2 * lineCount. Ends with the status "Parsing
+// complete, <file name> created." and hides the progress bar. Throws ConversionError, leaving the
+// progress bar as it was.
 ConversionSummary ParseLog(const std::filesystem::path& logPath,
                            std::optional<std::uint64_t> lineCount, ProgressSink& progress,
                            StatusText& status,

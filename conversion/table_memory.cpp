@@ -1,11 +1,11 @@
 #include "conversion/table_memory.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <utility>
+
+#include "conversion/platform.h"
 
 namespace tsry {
 
@@ -26,22 +26,7 @@ std::size_t RoundUp(std::size_t bytes, std::size_t to) noexcept {
 
 void* AllocateTableBlock(std::size_t bytes) noexcept {
     if (bytes < kMappedBlock) return std::malloc(bytes == 0 ? 1 : bytes);
-    // Mapped with a huge page of slack, then trimmed to a huge page boundary
-    // at both ends, so that the whole block can be made of huge pages.
-    const std::size_t size = RoundUp(bytes, kHugePage);
-    if (size < bytes || size + kHugePage < size) return nullptr;
-    void* mapped = ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapped == MAP_FAILED) return nullptr;
-    auto* const start = static_cast<char*>(mapped);
-    const auto address = reinterpret_cast<std::uintptr_t>(start);
-    char* const block = start + (RoundUp(address, kHugePage) - address);
-    if (block > start) ::munmap(start, static_cast<std::size_t>(block - start));
-    char* const tail = block + size;
-    char* const end = start + size + kHugePage;
-    if (end > tail) ::munmap(tail, static_cast<std::size_t>(end - tail));
-    ::madvise(block, size, MADV_HUGEPAGE);
-    return block;
+    return platform::AllocatePages(bytes);
 }
 
 void FreeTableBlock(void* block, std::size_t bytes) noexcept {
@@ -49,7 +34,7 @@ void FreeTableBlock(void* block, std::size_t bytes) noexcept {
     if (bytes < kMappedBlock) {
         std::free(block);
     } else {
-        ::munmap(block, RoundUp(bytes, kHugePage));
+        platform::FreePages(block, bytes);
     }
 }
 

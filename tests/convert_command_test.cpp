@@ -1,6 +1,7 @@
 #include "cli/convert_command.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <sstream>
 #include <string>
@@ -75,6 +76,41 @@ TEST_F(ConvertCommand, DrawsProgressOnlyOnATerminal) {
     EXPECT_EQ(terminal.err.back(), '\r');  // the bar is wiped at the end
     EXPECT_EQ(terminal.out, "Parsing complete, tsry.nss created.\n");
     EXPECT_EQ(ReadFile("tsry.nss"), kGoldScript);
+}
+
+TEST_F(ConvertCommand, ReadsAStreamOnceWithOrWithoutProgress) {
+    // A pipe, standard input, a FIFO and a process substitution give the
+    // script of the file itself, progress drawn or not.
+    std::string log;
+    for (int i = 0; i < 30000; ++i)
+        log += "[t] <TS_RY>INT#v" + std::to_string(i % 900) + "#1#0#0#0#\r\n";
+    WriteFile("server.log", log);
+    ASSERT_EQ(Run({"-o", "file.nss", "server.log"}).status, 0);
+    const std::string expected = ReadFile("file.nss");
+    ASSERT_EQ(::mkfifo("log.fifo", 0600), 0);
+    const std::string convert = std::string(TSRY_CONVERT_EXE) + " ";
+    const std::string in = "cd '" + dir_.path().string() + "' && ";
+    for (const char* progress : {"", "--progress "}) {
+        for (const std::string& way :
+             {"cat server.log | " + convert + progress + "/dev/stdin",
+              "cat server.log | " + convert + progress + "-", convert + progress + "- < server.log",
+              "(cat server.log > log.fifo &) && " + convert + progress + "log.fifo",
+              "bash -c '" + convert + progress + "<(cat server.log)'"}) {
+            std::filesystem::remove(dir_.path() / "tsry.nss");
+            std::string out;
+            EXPECT_EQ(test::Shell(in + way + " 2>err.txt", &out), 0) << way;
+            EXPECT_EQ(out, "Parsing complete, tsry.nss created.\n") << way;
+            EXPECT_TRUE(ReadFile("tsry.nss") == expected) << way;
+            const std::string err = ReadFile("err.txt");
+            EXPECT_EQ(
+                err.find("MiB read") != std::string::npos || err.find("%") != std::string::npos,
+                *progress != '\0')
+                << way << ": " << err;
+        }
+    }
+    std::string out;
+    EXPECT_EQ(test::Shell(in + "cat server.log | " + convert + "--count -", &out), 0);
+    EXPECT_EQ(out, "30000\n");
 }
 
 TEST_F(ConvertCommand, CountsLines) {
@@ -230,7 +266,8 @@ TEST_F(ConvertCommand, SplitsALargeRestoreIntoPartsThatMainSchedulesInOrder) {
 TEST_F(ConvertCommand, NotesAScriptTooLongForTheGameWithoutParts) {
     for (const int records : {4096, 4097}) {
         std::string log = "x<TS_RY>OBJ#o#1#0#0#0#\n";  // writes nothing: not counted
-        for (int i = 0; i < records; ++i) log += "x<TS_RY>INT#v" + std::to_string(i) + "#1#0#0#0#\n";
+        for (int i = 0; i < records; ++i)
+            log += "x<TS_RY>INT#v" + std::to_string(i) + "#1#0#0#0#\n";
         WriteFile("many.log", log);
         const Outcome outcome = Run({"many.log"});
         EXPECT_EQ(outcome.status, 0);

@@ -121,41 +121,6 @@ TEST_F(Faults, LogVanishesOrBecomesADirectoryAfterItWasCounted) {
     ExpectOldScriptAlone(dir_.path());
 }
 
-TEST_F(Faults, LogCutShortByAnotherProgramWhileItIsRead) {
-    // Truncated in place after the first block, as a log rotation that copies
-    // and truncates does; both halves at work, read through small windows or
-    // in copies.
-    test::ScopedSetting<std::uint64_t> split(detail::MinimumSplitSize(), 1);
-    for (const std::size_t window : {std::size_t{64} << 10, std::size_t{0}}) {
-        test::ScopedSetting<std::size_t> windowSize(detail::MappedWindowSize(), window);
-        WriteFile("tsry.nss", kOldScript);
-        WriteFile("server.log", RecordsLog(100000));
-        class Truncating final : public ProgressSink {
-          public:
-            void SetMinimum(double) override {}
-            void SetMaximum(double) override {}
-            void SetValue(double value) override {
-                if (value > 0 && !done_) done_ = ::truncate("server.log", 1000) == 0;
-            }
-            void Show() override {}
-            void Hide() override {}
-
-          private:
-            bool done_ = false;
-        } progress;
-        NoStatus status;
-        try {
-            ParseLog("server.log", std::nullopt, progress, status);
-            ADD_FAILURE() << "no error, window " << window;
-        } catch (const ConversionError& e) {
-            EXPECT_EQ(std::string(e.what()),
-                      "The log \"server.log\" was cut short by another program while it was "
-                      "being read.");
-        }
-        ExpectOldScriptAlone(dir_.path());
-    }
-}
-
 TEST_F(Faults, OutputFileSizeLimitMidWrite) {
     // A file size limit makes the script's writes fail part-way, as a full
     // disk would; run in a child so that the limit stays there.

@@ -182,38 +182,8 @@ TEST(CountFileLines, ReportsTheFileAndTheReason) {
     }
 }
 
-// Files are read through a window mapped over them; with windows of a page
-// or two, lines span windows, and some outgrow them, everywhere.
-TEST(FileSource, MappedWindowsGiveTheLinesOfTheModel) {
-    std::string data;
-    for (int i = 0; i < 3000; ++i) {
-        const std::size_t length =
-            i % 97 == 0 ? 9000 + static_cast<std::size_t>(i) : static_cast<std::size_t>(i % 23);
-        data += std::string(length, static_cast<char>('a' + i % 26));
-        data += (i % 3 == 0) ? "\r\n" : (i % 3 == 1) ? "\r" : "\n";
-    }
-    data += std::string(20000, 'z');
-    test::TempDir dir;
-    const std::vector<std::string> expected = model::ModelLines(data);
-    for (const std::string& tail : {std::string(), std::string("\r")}) {
-        test::WriteFile(dir / "log.txt", data + tail);
-        for (const std::size_t window :
-             {std::size_t{0}, MappedWindow::PageSize(), 3 * MappedWindow::PageSize()}) {
-            test::ScopedSetting<std::size_t> windowSize(detail::MappedWindowSize(), window);
-            FileSource file(dir / "log.txt");
-            EXPECT_EQ(file.CanKeep(), window != 0);
-            LineReader reader(file);
-            std::vector<std::string> lines;
-            reader.ForEachLine(
-                [&](std::string_view line, std::uint64_t) { lines.emplace_back(line); });
-            EXPECT_TRUE(lines == expected) << window;
-            test::ScopedSetting<std::uint64_t> split(detail::MinimumSplitSize(), 1);
-            EXPECT_EQ(CountFileLines(dir / "log.txt"), expected.size()) << window;
-        }
-    }
-}
-
 TEST(FileSource, ALogCutShortWhileMappedIsAnErrorNotACrash) {
+    test::ScopedSetting<ReadingWay> mapped(detail::ForcedReadingWay(), ReadingWay::kMapped);
     test::TempDir dir;
     std::string data;
     while (data.size() < (std::size_t{4} << 20)) data += "[t] Module heartbeat: 18 creatures\r\n";
@@ -250,6 +220,7 @@ bool EndedByBusError(int status) {
 }
 
 TEST(FileSourceDeathTest, OtherBusErrorsStillEndTheProgram) {
+    test::ScopedSetting<ReadingWay> mapped(detail::ForcedReadingWay(), ReadingWay::kMapped);
     test::TempDir dir;
     test::WriteFile(dir / "log.txt", std::string(1 << 16, 'x'));
     FileSource file(dir / "log.txt");

@@ -38,7 +38,8 @@ std::vector<std::string> Tree(const fs::path& dir) {
         } else {
             entries.push_back(name);
             if (entry.is_directory()) {
-                for (const std::string& inner : Tree(entry.path())) entries.push_back(name + "/" + inner);
+                for (const std::string& inner : Tree(entry.path()))
+                    entries.push_back(name + "/" + inner);
             }
         }
     }
@@ -50,18 +51,6 @@ mode_t ModeOf(const fs::path& path) {
     struct stat info {};
     EXPECT_EQ(::stat(path.c_str(), &info), 0);
     return info.st_mode & 07777;
-}
-
-// Runs a shell command; its exit status, and what it wrote to standard output.
-int Shell(const std::string& command, std::string* output = nullptr) {
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return -1;
-    std::string text;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    const int status = ::pclose(pipe);
-    if (output != nullptr) *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 class Replacement : public ::testing::Test {
@@ -110,7 +99,8 @@ TEST_F(Replacement, ALinkLoopIsAnErrorNamingThePath) {
         Convert(dir_ / "a.nss");
         FAIL() << "no error";
     } catch (const ConversionError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot replace the script \"" + (dir_ / "a.nss").string() +
+        EXPECT_EQ(std::string(e.what()), "Cannot replace the script \"" +
+                                             (dir_ / "a.nss").string() +
                                              "\": Too many levels of symbolic links");
     }
     EXPECT_EQ(Tree(dir_.path()), (std::vector<std::string>{"a.nss -> b.nss", "b.nss -> a.nss",
@@ -165,8 +155,8 @@ TEST_F(Replacement, WritesToAPipeDirectlyAndOnlyAWholeScript) {
         reader.join();
         EXPECT_EQ(received, good ? GoldScript() : "");
         EXPECT_EQ(failure.empty(), good) << failure;
-        EXPECT_EQ(Tree(dir_.path()), (std::vector<std::string>{"module", "script.fifo",
-                                                               "server.log"}));
+        EXPECT_EQ(Tree(dir_.path()),
+                  (std::vector<std::string>{"module", "script.fifo", "server.log"}));
     }
 }
 
@@ -174,15 +164,15 @@ TEST_F(Replacement, MinusIsStandardOutput) {
     const std::string convert = std::string(TSRY_CONVERT_EXE) + " ";
     const std::string in = "cd '" + dir_.path().string() + "' && ";
     std::string out;
-    EXPECT_EQ(Shell(in + convert + "-o - server.log 2>err.txt", &out), 0);
+    EXPECT_EQ(test::Shell(in + convert + "-o - server.log 2>err.txt", &out), 0);
     EXPECT_EQ(out, GoldScript());
     EXPECT_EQ(ReadFile(dir_ / "err.txt"), "Parsing complete, script written to standard output.\n");
-    EXPECT_EQ(Shell(in + convert + "-o /dev/stdout server.log 2>/dev/null | cat", &out), 0);
+    EXPECT_EQ(test::Shell(in + convert + "-o /dev/stdout server.log 2>/dev/null | cat", &out), 0);
     EXPECT_EQ(out, GoldScript());
     EXPECT_FALSE(fs::exists(dir_ / "-"));
     // A run that must fail writes nothing to the pipe.
     WriteFile(dir_ / "bad.log", std::string(kLog) + "x<TS_RY>LOC#home#ar*1*2*3*#0#0#0#\r\n");
-    EXPECT_EQ(Shell(in + convert + "-o - bad.log 2>err.txt", &out), 1);
+    EXPECT_EQ(test::Shell(in + convert + "-o - bad.log 2>err.txt", &out), 1);
     EXPECT_EQ(out, "");
     EXPECT_EQ(ReadFile(dir_ / "err.txt").substr(0, 22), "tsry-convert: line 2: ");
 }
@@ -200,13 +190,14 @@ TEST_F(Replacement, KeepsTheTemporaryNameWithinTheLongestName) {
 
 TEST_F(Replacement, AFileSizeLimitIsAnErrorNotADeath) {
     std::string log;
-    for (int i = 0; i < 20000; ++i) log += "x<TS_RY>INT#PW_VAR_" + std::to_string(i) + "#1#0#0#0#\r\n";
+    for (int i = 0; i < 20000; ++i)
+        log += "x<TS_RY>INT#PW_VAR_" + std::to_string(i) + "#1#0#0#0#\r\n";
     WriteFile(dir_ / "server.log", log);
     WriteFile(dir_ / "tsry.nss", "old\r\n");
     const std::string command = "cd '" + dir_.path().string() + "' && ulimit -f 100 && " +
                                 TSRY_CONVERT_EXE + " server.log 2>&1";
     std::string out;
-    EXPECT_EQ(Shell(command, &out), 1);
+    EXPECT_EQ(test::Shell(command, &out), 1);
     EXPECT_EQ(out, "tsry-convert: Cannot write the script \"tsry.nss\": File too large\n");
     EXPECT_EQ(ReadFile(dir_ / "tsry.nss"), "old\r\n");
     EXPECT_EQ(Tree(dir_.path()), (std::vector<std::string>{"module", "server.log", "tsry.nss"}));

@@ -2,7 +2,10 @@
 
 #include "tests/model.h"
 
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -67,6 +70,18 @@ std::string RecordingProgress::Number(double value) {
     std::ostringstream text;
     text << value;
     return text.str();
+}
+
+int Shell(const std::string& command, std::string* output) {
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        text.append(buffer, n);
+    const int status = ::pclose(pipe);
+    if (output != nullptr) *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string ScriptOpening() { return model::ScriptOpening(); }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "conversion/line_reader.h"
+#include "conversion/log_halves.h"
 #include "conversion/parse_log.h"
 
 namespace tsry::test {
@@ -90,6 +91,10 @@ class RecordingStatus final : public StatusText {
     void SetText(std::string_view value) override { texts.emplace_back(value); }
     std::vector<std::string> texts;
 };
+
+// Runs a shell command; its exit status (-1 if it did not exit), and what it
+// wrote to standard output.
+int Shell(const std::string& command, std::string* output = nullptr);
 
 // The 13 opening lines and the 2 closing lines of every script.
 [[nodiscard]] std::string ScriptOpening();

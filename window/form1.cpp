@@ -10,10 +10,9 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <new>
 
 #include "conversion/conversion_error.h"
-#include "conversion/line_reader.h"
+#include "conversion/log_halves.h"
 #include "conversion/parse_log.h"
 #include "window/bar_progress.h"
 
@@ -140,9 +139,6 @@ void Form1::ParseLog() {
     } catch (const ConversionError& e) {
         progressBar_->hide();
         showError(FromMessage(e.what()));
-    } catch (const std::bad_alloc&) {
-        progressBar_->hide();
-        showError(tr("There is not enough memory for the records of this log."));
     }
 }
 

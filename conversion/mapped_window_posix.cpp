@@ -77,22 +77,26 @@ MappedWindow::~MappedWindow() {
     }
 }
 
-bool MappedWindow::Map(int fd, std::uint64_t offset, std::size_t size) noexcept {
+bool MappedWindow::Map(std::intptr_t file, std::uint64_t offset, std::size_t size) noexcept {
     if (watch_ < 0) {
         for (int i = 0; i < kWatchedRanges && watch_ < 0; ++i) {
             bool expected = false;
             if (watched[i].taken.compare_exchange_strong(expected, true)) watch_ = i;
         }
         if (watch_ < 0) {
-            errno = EMFILE;
+            error_ = errno = EMFILE;
             return false;
         }
         WatchFaults();
     }
     // The pages are entered in the mapping at once: cheaper than a fault for
     // every few of them, and they are all read anyway.
-    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, static_cast<off_t>(offset));
-    if (mapped == MAP_FAILED) return false;
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, static_cast<int>(file),
+                          static_cast<off_t>(offset));
+    if (mapped == MAP_FAILED) {
+        error_ = errno;
+        return false;
+    }
     Unmap();
     data_ = static_cast<char*>(mapped);
     offset_ = offset;

@@ -1,0 +1,185 @@
+#include "conversion/line_scan.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstring>
+
+namespace tsry {
+
+namespace {
+
+// Thirty-two bytes at a time through the compiler's generic vectors: two SSE2
+// registers on any x86-64, one AVX2 register where the processor has it
+// (chosen when the program starts), NEON on ARM64.
+using Bytes32 = unsigned char __attribute__((vector_size(32)));
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
+    !defined(__SANITIZE_ADDRESS__) && defined(__ELF__)
+#define TSRY_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TSRY_VECTOR_CLONES
+#endif
+
+// Exact byte matches of `pattern` in `word`, as the high bit of each byte.
+constexpr std::uint64_t Matches(std::uint64_t word, std::uint64_t pattern) noexcept {
+    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
+    const std::uint64_t x = word ^ pattern;
+    return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
+
+// Sums the 32 byte lanes.
+std::uint64_t SumLanes(const Bytes32& lanes) noexcept {
+    std::uint64_t words[4];
+    std::memcpy(words, &lanes, sizeof words);
+    std::uint64_t total = 0;
+    for (std::uint64_t w : words) {
+        const std::uint64_t pairs =
+            (w & 0x00ff00ff00ff00ffULL) + ((w >> 8) & 0x00ff00ff00ff00ffULL);
+        total += (pairs * 0x0001000100010001ULL) >> 48;
+    }
+    return total;
+}
+
+// Line ends in [p, p + size) plus the line end decided by the byte after the
+// range: an LF, or a CR that is not followed by an LF. p[size] must be readable.
+TSRY_VECTOR_CLONES
+std::uint64_t CountLineEndsBefore(const unsigned char* p, std::size_t size) noexcept {
+    std::uint64_t total = 0;
+    std::size_t i = 0;
+    Bytes32 lf = {};
+    lf += '\n';
+    Bytes32 cr = {};
+    cr += '\r';
+    Bytes32 one = {};
+    one += 1;
+    while (size - i >= 32) {
+        // At most 255 rounds before the byte lanes are emptied, so none overflows.
+        const std::size_t rounds = std::min<std::size_t>((size - i) / 32, 255);
+        Bytes32 lanes = {};
+        for (std::size_t r = 0; r < rounds; ++r, i += 32) {
+            Bytes32 here;
+            Bytes32 next;
+            std::memcpy(&here, p + i, sizeof here);
+            std::memcpy(&next, p + i + 1, sizeof next);
+            const auto ends = (here == lf) | ((here == cr) & (next != lf));
+            lanes += reinterpret_cast<const Bytes32&>(ends) & one;
+        }
+        total += SumLanes(lanes);
+    }
+    // The rest, eight bytes at a time.
+    for (; size - i >= 8; i += 8) {
+        std::uint64_t here;
+        std::uint64_t next;
+        std::memcpy(&here, p + i, sizeof here);
+        std::memcpy(&next, p + i + 1, sizeof next);
+        const std::uint64_t ends =
+            Matches(here, 0x0a0a0a0a0a0a0a0aULL) |
+            (Matches(here, 0x0d0d0d0d0d0d0d0dULL) & ~Matches(next, 0x0a0a0a0a0a0a0a0aULL));
+        total += static_cast<unsigned>(std::popcount(ends));
+    }
+    for (; i < size; ++i) {
+        total += static_cast<unsigned>(p[i] == '\n' || (p[i] == '\r' && p[i + 1] != '\n'));
+    }
+    return total;
+}
+
+// Short scans by hand: most lines and fields are a few dozen bytes, less than
+// what a library call costs to set up.
+constexpr std::size_t kShortScan = 64;
+
+// Eight bytes at a time in a plain integer: a byte of the word that equals one
+// of the searched bytes shows as its high bit. Only the lowest such bit is
+// exact, which is the one wanted here.
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+
+constexpr std::uint64_t ZeroBytes(std::uint64_t word) noexcept {
+    return (word - kOnes) & ~word & kHighs;
+}
+
+// The first byte of [p, p + kShortScan) that is CR, LF or `c` (pass '\r' for
+// line ends alone), or p + kShortScan (or end, if nearer) when there is none.
+const char* ShortScan(const char* p, const char* end, char c) noexcept {
+    const char* stop = static_cast<std::size_t>(end - p) > kShortScan ? p + kShortScan : end;
+    if constexpr (std::endian::native == std::endian::little) {
+        const std::uint64_t cr = kOnes * '\r';
+        const std::uint64_t lf = kOnes * '\n';
+        const std::uint64_t other = kOnes * static_cast<unsigned char>(c);
+        for (; stop - p >= 8; p += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            const std::uint64_t hits =
+                ZeroBytes(word ^ cr) | ZeroBytes(word ^ lf) | ZeroBytes(word ^ other);
+            if (hits != 0) return p + std::countr_zero(hits) / 8;
+        }
+    }
+    for (; p != stop; ++p) {
+        if (IsLineEnd(*p) || *p == c) return p;
+    }
+    return p;
+}
+
+}  // namespace
+
+std::uint64_t CountLines(const char* begin, const char* end) noexcept {
+    if (begin == end) return 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(begin);
+    const auto size = static_cast<std::size_t>(end - begin);
+    // All but the last byte look at their successor; the last byte is a line
+    // end of its own if it is CR or LF, or else the start or middle of an
+    // unterminated last line, which counts as well.
+    return CountLineEndsBefore(p, size - 1) + 1;
+}
+
+const char* LineEnd(const char* p, const char* end) noexcept {
+    const char* stop = static_cast<std::size_t>(end - p) > kShortScan ? p + kShortScan : end;
+    p = ShortScan(p, end, '\r');
+    if (p != stop || p == end) return p;
+    const auto size = static_cast<std::size_t>(end - p);
+    const auto* lf = static_cast<const char*>(std::memchr(p, '\n', size));
+    const char* limit = lf != nullptr ? lf : end;
+    const auto* cr =
+        static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(limit - p)));
+    return cr != nullptr ? cr : limit;
+}
+
+const char* FindInLine(const char* p, const char* end, char c) noexcept {
+    const char* stop = static_cast<std::size_t>(end - p) > kShortScan ? p + kShortScan : end;
+    p = ShortScan(p, end, c);
+    if (p != stop || p == end) return p;
+    // A long line: find its end first, then search up to it.
+    const char* lineEnd = LineEnd(p, end);
+    const void* hit = std::memchr(p, c, static_cast<std::size_t>(lineEnd - p));
+    return hit != nullptr ? static_cast<const char*>(hit) : lineEnd;
+}
+
+const char* SkipLineEnd(const char* p, const char* end) noexcept {
+    if (p == end) return p;
+    if (*p == '\r' && p + 1 != end && p[1] == '\n') return p + 2;
+    return p + 1;
+}
+
+const char* PastLastLineEnd(const char* begin, const char* end) noexcept {
+    // Backwards, eight bytes at a time where the bytes are whole words.
+    const char* p = end;
+    for (; p - begin >= 8; p -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p - 8, sizeof word);
+        const std::uint64_t hits =
+            Matches(word, 0x0a0a0a0a0a0a0a0aULL) | Matches(word, 0x0d0d0d0d0d0d0d0dULL);
+        if (hits != 0) {
+            if constexpr (std::endian::native == std::endian::little) {
+                return p - 8 + (63 - std::countl_zero(hits)) / 8 + 1;
+            } else {
+                return p - 8 + std::countl_zero(hits) / 8 + 1;
+            }
+        }
+    }
+    for (; p != begin; --p) {
+        if (IsLineEnd(p[-1])) return p;
+    }
+    return begin;
+}
+
+}  // namespace tsry

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+// What the engine needs of the system, in one small interface. Each platform
+// implements it in a file of its own (platform_posix.cpp, platform_windows.cpp);
+// the rest of the engine does not touch the system but through this, the
+// mapped window and the replacement file.
+
+namespace tsry::platform {
+
+// The system's text for error code `error` (an errno value, or a Windows
+// error code), in the user's language where the system has it.
+[[nodiscard]] std::string ErrorText(int error);
+
+// The input path that stands for standard input.
+inline constexpr std::string_view kStandardInput = "-";
+
+// A log opened for reading, shared with the program that keeps writing it.
+class InputFile {
+  public:
+    // Opens `path`, or standard input for "-". Throws ConversionError
+    // ("Cannot open the log ...") for a missing file, a directory or an empty
+    // path.
+    explicit InputFile(const std::filesystem::path& path);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
+    // A plain file: read at any offset, mapped, its size known. Anything else
+    // (a pipe, a terminal, a device) is a stream, read once from its start.
+    [[nodiscard]] bool plain() const noexcept { return plain_; }
+    // The size of a plain file now. Throws ConversionError.
+    [[nodiscard]] std::uint64_t Size() const;
+    // Up to `size` bytes at `offset` of a plain file, or the next bytes of a
+    // stream (`offset` unused); 0 at the end. Safe from several threads on a
+    // plain file. Throws ConversionError.
+    std::size_t Read(char* buffer, std::size_t size, std::uint64_t offset) const;
+
+    // The system's handle of the file, for mapping it.
+    [[nodiscard]] std::intptr_t handle() const noexcept { return handle_; }
+
+  private:
+    std::filesystem::path path_;
+    std::intptr_t handle_ = -1;
+    bool plain_ = false;
+    bool owned_ = true;
+};
+
+// Memory in blocks of whole pages straight from the system, on huge pages
+// where it grants them; null when there is none. The size given back must be
+// the size asked for.
+[[nodiscard]] void* AllocatePages(std::size_t bytes) noexcept;
+void FreePages(void* block, std::size_t bytes) noexcept;
+// Asks for huge pages for the whole ones inside [block, block + bytes) of
+// ordinary memory, where the system has them.
+void AdviseHugePages(void* block, std::size_t bytes) noexcept;
+
+}  // namespace tsry::platform

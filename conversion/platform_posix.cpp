@@ -1,0 +1,105 @@
+// The system interface on Linux and other POSIX systems.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "conversion/conversion_error.h"
+#include "conversion/platform.h"
+
+namespace tsry::platform {
+
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+std::size_t RoundUp(std::size_t bytes, std::size_t to) noexcept {
+    return (bytes + to - 1) / to * to;
+}
+
+int Fd(std::intptr_t handle) noexcept { return static_cast<int>(handle); }
+
+}  // namespace
+
+std::string ErrorText(int error) { return std::strerror(error); }
+
+InputFile::InputFile(const std::filesystem::path& path) : path_(path) {
+    if (path.empty()) throw ConversionError("No log file was given.");
+    int fd = -1;
+    if (path.native() == kStandardInput) {
+        fd = STDIN_FILENO;
+        owned_ = false;
+    } else {
+        do {
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) throw FileError("Cannot open the log", path, errno);
+    }
+    handle_ = fd;
+    struct stat info {};
+    int error = ::fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+    if (error != 0) {
+        if (owned_) ::close(fd);
+        throw FileError("Cannot open the log", path, error);
+    }
+    plain_ = S_ISREG(info.st_mode);
+    if (plain_) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+InputFile::~InputFile() {
+    if (owned_) ::close(Fd(handle_));
+}
+
+std::uint64_t InputFile::Size() const {
+    struct stat info {};
+    if (::fstat(Fd(handle_), &info) != 0) throw FileError("Cannot read the log", path_, errno);
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::size_t InputFile::Read(char* buffer, std::size_t size, std::uint64_t offset) const {
+    for (;;) {
+        // Positioned reads, so that two readers can share the descriptor.
+        const ssize_t n = plain_ ? ::pread(Fd(handle_), buffer, size, static_cast<off_t>(offset))
+                                 : ::read(Fd(handle_), buffer, size);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno != EINTR) throw FileError("Cannot read the log", path_, errno);
+    }
+}
+
+void* AllocatePages(std::size_t bytes) noexcept {
+    // Mapped with a huge page of slack, then trimmed to a huge page boundary
+    // at both ends, so that the whole block can be made of huge pages.
+    const std::size_t size = RoundUp(bytes, kHugePage);
+    if (size < bytes || size + kHugePage < size) return nullptr;
+    void* mapped = ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    auto* const start = static_cast<char*>(mapped);
+    const auto address = reinterpret_cast<std::uintptr_t>(start);
+    char* const block = start + (RoundUp(address, kHugePage) - address);
+    if (block > start) ::munmap(start, static_cast<std::size_t>(block - start));
+    char* const tail = block + size;
+    char* const end = start + size + kHugePage;
+    if (end > tail) ::munmap(tail, static_cast<std::size_t>(end - tail));
+    ::madvise(block, size, MADV_HUGEPAGE);
+    return block;
+}
+
+void FreePages(void* block, std::size_t bytes) noexcept {
+    if (block != nullptr) ::munmap(block, RoundUp(bytes, kHugePage));
+}
+
+void AdviseHugePages(void* block, std::size_t bytes) noexcept {
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = RoundUp(start, kHugePage);
+    const std::uintptr_t last = (start + bytes) & ~(std::uintptr_t{kHugePage} - 1);
+    if (last > first) {
+        ::madvise(reinterpret_cast<void*>(first), static_cast<std::size_t>(last - first),
+                  MADV_HUGEPAGE);
+    }
+}
+
+}  // namespace tsry::platform
