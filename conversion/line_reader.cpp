@@ -6,6 +6,7 @@
 #include <new>
 
 #include "conversion/platform.h"
+#include "conversion/record_table.h"
 
 namespace tsry {
 
@@ -27,6 +28,12 @@ void GatherBuffer::append(const char* begin, const char* end) {
     reserve(size_ + n);
     std::memcpy(data_ + size_, begin, n);
     size_ += n;
+}
+
+void GatherBuffer::erase_front(std::size_t n) noexcept {
+    n = std::min(n, size_);
+    std::memmove(data_, data_ + n, size_ - n);
+    size_ -= n;
 }
 
 void GatherBuffer::clear() noexcept {
@@ -78,10 +85,65 @@ bool LineReader::Finished() {
     return false;
 }
 
+std::size_t& detail::CondenseFrom() {
+    static std::size_t bytes = std::size_t{64} << 10;
+    return bytes;
+}
+
+void LineReader::ClearCarry() noexcept {
+    carry_.clear();
+    tagSeen_ = false;
+    fieldEnds_ = 0;
+    looked_ = 0;
+    skipping_ = false;
+}
+
+void LineReader::Gather(const char* begin, const char* end) {
+    if (!skipping_) {
+        carry_.append(begin, end);
+        if (recordsOnly_) Condense();
+        return;
+    }
+    // Only the line's end is kept now.
+    const char* lineEnd = LineEnd(begin, end);
+    carry_.append(lineEnd, end);
+}
+
+void LineReader::Condense() {
+    if (carry_.size() < detail::CondenseFrom()) return;
+    // A CR at the end is the line's end (waiting to see whether an LF
+    // follows), and stays.
+    const bool crAtEnd = carry_.back() == '\r';
+    if (!tagSeen_) {
+        const std::string_view text = carry_.view();
+        const std::size_t tag = text.find(kRecordTag, looked_);
+        if (tag == std::string_view::npos) {
+            // Only the bytes that may start a tag that goes on in the next piece.
+            carry_.erase_front(text.size() - std::min(text.size(), kRecordTag.size() - 1));
+            looked_ = 0;
+            return;
+        }
+        carry_.erase_front(tag);
+        tagSeen_ = true;
+        looked_ = kRecordTag.size();
+    }
+    for (; fieldEnds_ < 6; ++fieldEnds_) {
+        const std::size_t fieldEnd = carry_.view().find(kFieldEnd, looked_);
+        if (fieldEnd == std::string_view::npos) {
+            looked_ = carry_.size();
+            return;
+        }
+        looked_ = fieldEnd + 1;
+    }
+    carry_.truncate(looked_);
+    if (crAtEnd) carry_.append("\r", "\r" + 1);
+    skipping_ = true;
+}
+
 bool LineReader::NextBlock(std::string_view& block) {
     if (inPlace_) return NextBlockInPlace(block);
     if (carried_) {
-        carry_.clear();
+        ClearCarry();
         carried_ = false;
     }
     for (;;) {
@@ -109,12 +171,12 @@ bool LineReader::NextBlock(std::string_view& block) {
                 const char* lineEnd = LineEnd(begin, end);
                 if (lineEnd == end || (*lineEnd == '\r' && lineEnd + 1 == end)) {
                     // Still no line end known to be whole: gather and read on.
-                    carry_.append(begin, end);
+                    Gather(begin, end);
                     rest_ = {};
                     continue;
                 }
                 const char* next = SkipLineEnd(lineEnd, end);
-                carry_.append(begin, next);
+                Gather(begin, next);
                 rest_.remove_prefix(static_cast<std::size_t>(next - begin));
             }
             block = carry_.view();
@@ -125,7 +187,7 @@ bool LineReader::NextBlock(std::string_view& block) {
         // to be the first half of a CR LF pair, so not one in its last byte.
         const char* cut = PastLastLineEnd(begin, end[-1] == '\r' ? end - 1 : end);
         if (cut == begin) {
-            carry_.append(begin, end);
+            Gather(begin, end);
             rest_ = {};
             continue;
         }

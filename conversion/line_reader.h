@@ -26,6 +26,10 @@ class GatherBuffer {
     [[nodiscard]] std::string_view view() const noexcept { return {data_, size_}; }
 
     void append(const char* begin, const char* end);
+    // Drops the first `n` bytes.
+    void erase_front(std::size_t n) noexcept;
+    // Keeps the first `n` bytes.
+    void truncate(std::size_t n) noexcept { size_ = n < size_ ? n : size_; }
     // Empties the buffer, giving back the memory of a huge line.
     void clear() noexcept;
 
@@ -37,12 +41,27 @@ class GatherBuffer {
     std::size_t capacity_ = 0;
 };
 
+// What a LineReader hands out of a line.
+enum class LineDetail {
+    kWhole,        // every byte
+    kRecordsOnly,  // what matters for a record line, and the line ends
+};
+
 // Hands out the input as runs of whole lines, so that callers can scan a run
 // without caring where one chunk ended. Runs point into the source's chunks
 // where they can; a line that spans chunks is gathered on its own.
+//
+// With LineDetail::kRecordsOnly, a long line that has to be gathered is
+// gathered in part only: from the first record tag to the sixth "#" after it
+// (all of the line's record), or a few bytes if it has no tag. The line then
+// reads the same to the record extraction and the line count, and costs no
+// more memory than its record.
 class LineReader {
   public:
-    explicit LineReader(ByteSource& source) : source_(source), inPlace_(source.CanKeep()) {}
+    explicit LineReader(ByteSource& source, LineDetail detail = LineDetail::kWhole)
+        : source_(source),
+          inPlace_(source.CanKeep()),
+          recordsOnly_(detail == LineDetail::kRecordsOnly) {}
 
     // The next run of whole lines, each with its terminator; only the last
     // line of the input may lack one. The view stays valid until the next
@@ -76,6 +95,11 @@ class LineReader {
     bool NextBlockInPlace(std::string_view& block);
     // The end of the input: tells the source, and returns false.
     bool Finished();
+    // Gathers [begin, end) of the line in carry_, as much of it as matters.
+    void Gather(const char* begin, const char* end);
+    // Drops what does not matter of a long line in carry_.
+    void Condense();
+    void ClearCarry() noexcept;
 
     ByteSource& source_;
     bool inPlace_;
@@ -85,6 +109,17 @@ class LineReader {
     bool carried_ = false;     // carry_ was handed out and is to be emptied
     bool atEnd_ = false;
     bool finished_ = false;  // the source was told that the input was used up
+    // A line gathered in part (kRecordsOnly).
+    bool recordsOnly_;
+    bool tagSeen_ = false;    // carry_ starts with the tag
+    int fieldEnds_ = 0;       // "#"s found after it
+    std::size_t looked_ = 0;  // carry_ searched up to here
+    bool skipping_ = false;   // the record is whole: only the line end is left to find
 };
+
+namespace detail {
+// Lines gathered longer than this are condensed (kRecordsOnly). For tests.
+std::size_t& CondenseFrom();
+}  // namespace detail
 
 }  // namespace tsry

@@ -116,7 +116,7 @@ std::uint64_t CountFileLines(const std::filesystem::path& path) {
 
       private:
         std::uint64_t Count(FileSource& source) {
-            LineReader reader(source);
+            LineReader reader(source, LineDetail::kRecordsOnly);
             std::uint64_t lines = 0;
             std::string_view block;
             while (!stop.load(std::memory_order_relaxed) && reader.NextBlock(block)) {

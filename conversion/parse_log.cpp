@@ -74,7 +74,7 @@ struct Extraction {
 // of lines, until it returns false.
 template <class AfterBlock>
 void ReadPart(FileSource& source, Extraction& part, AfterBlock&& afterBlock) {
-    LineReader reader(source);
+    LineReader reader(source, LineDetail::kRecordsOnly);
     std::vector<PendingRecord> batch;
     std::string_view block;
     try {

@@ -26,9 +26,9 @@ class StringSink final : public ByteSink {
 };
 
 ModelResult Engine(const std::string& log, std::vector<std::size_t> pieces, bool keeping,
-                   std::uint64_t& steps) {
+                   LineDetail detail, std::uint64_t& steps) {
     test::ChunkedSource source(log, std::move(pieces), keeping);
-    LineReader reader(source);
+    LineReader reader(source, detail);
     StringSink sink;
     NoProgress progress;
     try {
@@ -46,13 +46,17 @@ void ExpectSameAsModel(const std::string& log, const std::string& what) {
     const std::uint64_t lines = ModelLines(log).size();
     const std::vector<std::vector<std::size_t>> readings = {{},   {1},    {2, 3},     {7, 1, 300},
                                                             {64}, {4096}, {65536, 13}};
+    // Lines gathered from pieces are condensed from a few bytes on.
+    test::ScopedSetting<std::size_t> condense(detail::CondenseFrom(), 9);
     for (const auto& pieces : readings) {
-        for (const bool keeping : {false, true}) {
+        for (const int way : {0, 1, 2}) {
+            const bool keeping = way == 1;
+            const LineDetail detail = way == 2 ? LineDetail::kRecordsOnly : LineDetail::kWhole;
             std::uint64_t steps = 0;
-            const ModelResult actual = Engine(log, pieces, keeping, steps);
+            const ModelResult actual = Engine(log, pieces, keeping, detail, steps);
             ASSERT_EQ(actual.failedLine, expected.failedLine) << what;
             ASSERT_TRUE(actual.script == expected.script)
-                << what << ", pieces " << pieces.size() << (keeping ? ", kept" : "");
+                << what << ", pieces " << pieces.size() << ", way " << way;
             if (expected.failedLine == 0) {
                 const auto records = static_cast<std::uint64_t>(
                     std::count(expected.script.begin(), expected.script.end(), '\n'));
@@ -61,9 +65,11 @@ void ExpectSameAsModel(const std::string& log, const std::string& what) {
             }
         }
     }
-    test::ChunkedSource source(log, {});
-    LineReader reader(source);
-    EXPECT_EQ(reader.CountRemainingLines(), lines) << what;
+    for (const LineDetail detail : {LineDetail::kWhole, LineDetail::kRecordsOnly}) {
+        test::ChunkedSource source(log, {3, 1, 5});
+        LineReader reader(source, detail);
+        EXPECT_EQ(reader.CountRemainingLines(), lines) << what;
+    }
 }
 
 TEST(EngineMatchesModel, OnGeneratedLogsOfEveryLineEnd) {
