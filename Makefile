@@ -3,7 +3,10 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run convert-sample screenshot bench sanitize fuzz format tidy clean
+WINDOWS_BUILD ?= build-windows
+
+.PHONY: all deps configure build test run convert-sample screenshot bench sanitize fuzz format tidy clean \
+	windows test-windows package
 
 all: build
 
@@ -52,6 +55,23 @@ fuzz: deps
 	cmake --build build-fuzz -j $(JOBS)
 	./fuzz/run build-fuzz/bin $(FUZZ_SECONDS)
 
+# The Windows programs, cross-built with mingw-w64 into build-windows/, and
+# their tests under Wine.
+$(WINDOWS_BUILD)/build.ninja: | deps
+	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+
+windows: deps $(WINDOWS_BUILD)/build.ninja
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+test-windows: windows
+	ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j $(JOBS)
+
+# Release packages in dist/: the Windows zip and the Debian package, each
+# unpacked and tried.
+package: build windows
+	./scripts/package $(BUILD) $(WINDOWS_BUILD) dist
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
@@ -60,4 +80,4 @@ tidy: configure
 	    xargs clang-tidy -p $(BUILD) --quiet
 
 clean:
-	rm -rf $(BUILD) build-sanitize build-fuzz
+	rm -rf $(BUILD) build-sanitize build-fuzz $(WINDOWS_BUILD) dist

@@ -136,20 +136,22 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
 
     try {
         if (count) {
-            out << CountFileLines(log) << '\n';
+            out << CountFileLines(PathFromUtf8(log)) << '\n';
             return 0;
         }
         // The log is read once: progress follows the reading itself, so that
         // no count goes before it (a pipe could not be read twice).
         PrintedStatus status;
+        const std::filesystem::path logPath = PathFromUtf8(log);
+        const std::filesystem::path outputPath = PathFromUtf8(output);
         const ScriptLayout layout{recordsPerPart};
         ConversionSummary summary;
         if (errIsTerminal || forceProgress) {
             TerminalProgress progress(err);
-            summary = ParseLog(log, std::nullopt, progress, status, output, layout);
+            summary = ParseLog(logPath, std::nullopt, progress, status, outputPath, layout);
         } else {
             NoProgress progress;
-            summary = ParseLog(log, std::nullopt, progress, status, output, layout);
+            summary = ParseLog(logPath, std::nullopt, progress, status, outputPath, layout);
         }
         if (reportReading) err << "reading: " << ReadingWayName(ChosenReadingWay()) << '\n';
         // Standard output may be where the script itself went.

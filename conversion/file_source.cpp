@@ -72,6 +72,7 @@ ReadingWay WayFor(const platform::InputFile& file, std::uint64_t size) {
     if (const ReadingWay forced = detail::ForcedReadingWay(); forced != ReadingWay::kAuto) {
         return forced;
     }
+    if (platform::kMappingHoldsTheFile) return ReadingWay::kCopied;
     if (const ReadingWay way = measuredWay.load(); way != ReadingWay::kAuto) return way;
     // A small file is read in copies without measuring: either way takes a
     // few milliseconds.

@@ -202,11 +202,11 @@ ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps, Scr
 }  // namespace
 
 std::string CompletionText(const std::filesystem::path& outputPath, bool direct) {
-    if (outputPath.native() == kStandardOutput) {
+    if (outputPath == std::filesystem::path(kStandardOutput)) {
         return "Parsing complete, script written to standard output.";
     }
-    if (direct) return "Parsing complete, script written to " + outputPath.string() + ".";
-    return "Parsing complete, " + outputPath.filename().string() + " created.";
+    if (direct) return "Parsing complete, script written to " + PathText(outputPath) + ".";
+    return "Parsing complete, " + PathText(outputPath.filename()) + " created.";
 }
 
 ConversionSummary ConvertLog(LineReader& log, ByteSink& script, ProgressSink& progress,

@@ -17,6 +17,11 @@ namespace tsry::platform {
 // error code), in the user's language where the system has it.
 [[nodiscard]] std::string ErrorText(int error);
 
+// Whether a file with a view mapped over it can no longer be cut short or
+// rotated by the program writing it (as on Windows): reading mapped would
+// then get in the game server's way, so logs are read in copies unless told.
+extern const bool kMappingHoldsTheFile;
+
 // The input path that stands for standard input.
 inline constexpr std::string_view kStandardInput = "-";
 

@@ -24,6 +24,8 @@ int Fd(std::intptr_t handle) noexcept { return static_cast<int>(handle); }
 
 }  // namespace
 
+const bool kMappingHoldsTheFile = false;
+
 std::string ErrorText(int error) { return std::strerror(error); }
 
 InputFile::InputFile(const std::filesystem::path& path) : path_(path) {

@@ -2,6 +2,11 @@
 // system's own messages.
 #include <windows.h>
 
+// Newer than the headers of some compilers.
+#ifndef ERROR_DIRECTORY_NOT_SUPPORTED
+#define ERROR_DIRECTORY_NOT_SUPPORTED 336L
+#endif
+
 #include <string>
 
 #include "conversion/conversion_error.h"
@@ -19,6 +24,8 @@ bool IsDirectory(const std::filesystem::path& path) noexcept {
 }
 
 }  // namespace
+
+const bool kMappingHoldsTheFile = true;
 
 std::string ErrorText(int error) {
     wchar_t* text = nullptr;
@@ -51,12 +58,12 @@ InputFile::InputFile(const std::filesystem::path& path) : path_(path) {
     } else {
         // Shared for reading, writing and deleting: the game server keeps its
         // log open and writing, and may rotate it while it is read.
-        handle = ::CreateFileW(path.c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
-                               nullptr);
+        handle = ::CreateFileW(
+            path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
-            const DWORD error = IsDirectory(path) ? ERROR_DIRECTORY_NOT_SUPPORTED : ::GetLastError();
+            const DWORD error =
+                IsDirectory(path) ? ERROR_DIRECTORY_NOT_SUPPORTED : ::GetLastError();
             throw FileError("Cannot open the log", path, static_cast<int>(error));
         }
     }

@@ -47,6 +47,7 @@ class ReplacementFile final : public ByteSink {
     std::intptr_t handle_ = -1;
     bool direct_ = false;
     bool ownsHandle_ = true;
+    bool replacing_ = false;  // final_ exists and is replaced
 };
 
 namespace detail {

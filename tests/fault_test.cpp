@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -336,6 +337,62 @@ TEST_F(Faults, LogThatGrowsWhileItIsRead) {
     EXPECT_GE(records, 50000);
     RecordsLog(records, &expected);
     EXPECT_EQ(script, expected);
+}
+
+TEST(FileSource, ALogCutShortWhileMappedIsAnErrorNotACrash) {
+    test::ScopedSetting<ReadingWay> mapped(detail::ForcedReadingWay(), ReadingWay::kMapped);
+    test::TempDir dir;
+    std::string data;
+    while (data.size() < (std::size_t{4} << 20)) data += "[t] Module heartbeat: 18 creatures\r\n";
+    test::WriteFile(dir / "log.txt", data);
+    FileSource file(dir / "log.txt");
+    ASSERT_TRUE(file.CanKeep());
+    LineReader reader(file);
+    std::string_view block;
+    ASSERT_TRUE(reader.NextBlock(block));
+    ASSERT_EQ(block[0], '[');
+    // Rotated away by truncation, as some log rotations do: the mapped pages
+    // are gone, and reading them gives zeros instead of SIGBUS.
+    ASSERT_EQ(::truncate((dir / "log.txt").c_str(), 0), 0);
+    EXPECT_EQ(*static_cast<const volatile char*>(block.data()), '\0');
+    try {
+        while (reader.NextBlock(block)) {
+        }
+        FAIL() << "no error";
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(std::string(e.what()), "The log \"" + (dir / "log.txt").string() +
+                                             "\" was cut short by another program while it "
+                                             "was being read.");
+    }
+}
+
+// How a bus error ends the program when nothing handles it: the sanitizers'
+// handler reports it and exits.
+bool EndedByBusError(int status) {
+#if defined(__SANITIZE_ADDRESS__)
+    return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+#else
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS;
+#endif
+}
+
+TEST(FileSourceDeathTest, OtherBusErrorsStillEndTheProgram) {
+    test::ScopedSetting<ReadingWay> mapped(detail::ForcedReadingWay(), ReadingWay::kMapped);
+    test::TempDir dir;
+    test::WriteFile(dir / "log.txt", std::string(1 << 16, 'x'));
+    FileSource file(dir / "log.txt");
+    ASSERT_TRUE(file.CanKeep());
+    EXPECT_EXIT(::raise(SIGBUS), EndedByBusError, "");
+    EXPECT_EXIT(
+        {
+            // Some other mapping of a file that shrinks.
+            const int fd = ::open((dir / "log.txt").c_str(), O_RDONLY);
+            const auto* other = static_cast<const volatile char*>(
+                ::mmap(nullptr, 1 << 16, PROT_READ, MAP_SHARED, fd, 0));
+            (void)::truncate((dir / "log.txt").c_str(), 0);
+            std::exit(other[4096] == 'x' ? 3 : 4);
+        },
+        EndedByBusError, "");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "conversion/parse_log.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <sstream>
 #include <string>
@@ -247,13 +246,14 @@ class ParseLogFailure : public ParseLogTest {
 
 TEST_F(ParseLogFailure, MissingLog) {
     EXPECT_EQ(Failure("nowhere.log"),
-              "Cannot open the log \"nowhere.log\": No such file or directory");
+              "Cannot open the log \"nowhere.log\": " + test::SystemText(test::Fault::kNoSuchFile));
     ExpectNothingChanged();
 }
 
 TEST_F(ParseLogFailure, LogIsADirectory) {
     std::filesystem::create_directory("logs");
-    EXPECT_EQ(Failure("logs"), "Cannot open the log \"logs\": Is a directory");
+    EXPECT_EQ(Failure("logs"),
+              "Cannot open the log \"logs\": " + test::SystemText(test::Fault::kIsADirectory));
     ExpectNothingChanged();
 }
 
@@ -301,15 +301,16 @@ TEST_F(ParseLogFailure, ScriptCodeInAFieldWrittenAsItStands) {
 TEST_F(ParseLogFailure, OutputIsADirectory) {
     WriteFile("server.log", "x<TS_RY>INT#gold#1#0#0#0#\r\n");
     std::filesystem::create_directory("out.nss");
-    EXPECT_EQ(Failure("server.log", "out.nss"),
-              "Cannot replace the script \"out.nss\": Is a directory");
+    EXPECT_EQ(Failure("server.log", "out.nss"), "Cannot replace the script \"out.nss\": " +
+                                                    test::SystemText(test::Fault::kIsADirectory));
     ExpectNothingChanged();
 }
 
 TEST_F(ParseLogFailure, OutputDirectoryMissing) {
     WriteFile("server.log", "x<TS_RY>INT#gold#1#0#0#0#\r\n");
     EXPECT_EQ(Failure("server.log", "no/such/dir/tsry.nss"),
-              "Cannot create the script \"no/such/dir/tsry.nss\": No such file or directory");
+              "Cannot create the script \"no/such/dir/tsry.nss\": " +
+                  test::SystemText(test::Fault::kNoSuchFolder));
     ExpectNothingChanged();
 }
 

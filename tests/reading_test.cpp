@@ -2,7 +2,6 @@
 // same lines and the same script, and notices a log cut short while it is
 // read, whether read whole or in two halves.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -66,11 +65,16 @@ class Reading : public ::testing::TestWithParam<ReadingWay> {
     }
     // Truncates the log to `size` bytes once a read has passed `after`, once.
     void TruncateAfter(std::uint64_t after, std::uint64_t size) {
-        const std::string path = (dir_ / "server.log").string();
-        detail::AfterEachChunk() = [path, after, size, done = false](std::uint64_t at) mutable {
-            if (!done && at >= after)
-                done = ::truncate(path.c_str(), static_cast<off_t>(size)) == 0;
+        detail::AfterEachChunk() = [path = dir_ / "server.log", after, size,
+                                    done = false](std::uint64_t at) mutable {
+            std::error_code error;
+            if (!done && at >= after) std::filesystem::resize_file(path, size, error);
+            done = done || at >= after;
         };
+    }
+    // Where a mapped file cannot be cut short, there is nothing to notice.
+    bool CannotBeCutShort() const {
+        return platform::kMappingHoldsTheFile && GetParam() == ReadingWay::kMapped;
     }
 
     test::TempDir dir_;
@@ -99,8 +103,8 @@ TEST_P(Reading, GivesTheLinesOfTheModel) {
             EXPECT_EQ(CountFileLines(dir_ / "server.log"), lines.size());
         }
     }
-    if (GetParam() == ReadingWay::kAuto) {
-        EXPECT_NE(ChosenReadingWay(), ReadingWay::kAuto);
+    if (GetParam() == ReadingWay::kAuto && !platform::kMappingHoldsTheFile) {
+        EXPECT_NE(ChosenReadingWay(), ReadingWay::kAuto);  // measured
     }
 }
 
@@ -129,6 +133,7 @@ TEST_P(Reading, ConvertsLikeTheModelWholeOrInHalves) {
 }
 
 TEST_P(Reading, NoticesALogCutShortWhileItIsRead) {
+    if (CannotBeCutShort()) GTEST_SKIP() << "a mapped file cannot be cut short here";
     std::string log;
     for (int i = 0; i < 20000; ++i) log += "[t] <TS_RY>INT#v" + std::to_string(i) + "#1#0#0#0#\r\n";
     const auto size = static_cast<std::uint64_t>(log.size());
@@ -158,6 +163,7 @@ TEST_P(Reading, NoticesALogCutShortWhileItIsRead) {
 }
 
 TEST_P(Reading, NoticesAFirstHalfCutShortAfterTheSecondIsDone) {
+    if (CannotBeCutShort()) GTEST_SKIP() << "a mapped file cannot be cut short here";
     // The first half's reader alone, the second having finished: the file
     // loses the end of the first half's last page.
     const std::string data = AwkwardLines();
@@ -173,7 +179,7 @@ TEST_P(Reading, NoticesAFirstHalfCutShortAfterTheSecondIsDone) {
     // (reading it would fault): only the last bytes read as zeros.
     std::size_t split = data.find_first_of("\r\n", data.size() / 2 - 1);
     split += data.compare(split, 2, "\r\n") == 0 ? 2u : 1u;
-    ASSERT_EQ(::truncate((dir_ / "server.log").c_str(), static_cast<off_t>(split - 1)), 0);
+    std::filesystem::resize_file(dir_ / "server.log", split - 1);
     try {
         while (reader.NextBlock(block)) {
         }

@@ -2,22 +2,28 @@
 
 #include "tests/model.h"
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace tsry::test {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tsry-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path path =
+            std::filesystem::temp_directory_path() / ("tsry-test-" + std::to_string(random()));
+        if (std::filesystem::create_directory(path)) {
+            path_ = path;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -70,18 +76,6 @@ std::string RecordingProgress::Number(double value) {
     std::ostringstream text;
     text << value;
     return text.str();
-}
-
-int Shell(const std::string& command, std::string* output) {
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return -1;
-    std::string text;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        text.append(buffer, n);
-    const int status = ::pclose(pipe);
-    if (output != nullptr) *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string ScriptOpening() { return model::ScriptOpening(); }

@@ -93,8 +93,12 @@ class RecordingStatus final : public StatusText {
 };
 
 // Runs a shell command; its exit status (-1 if it did not exit), and what it
-// wrote to standard output.
+// wrote to standard output. POSIX only.
 int Shell(const std::string& command, std::string* output = nullptr);
+
+// The system's reason for a fault, as messages quote it.
+enum class Fault { kNoSuchFile, kNoSuchFolder, kIsADirectory };
+[[nodiscard]] std::string SystemText(Fault fault);
 
 // The 13 opening lines and the 2 closing lines of every script.
 [[nodiscard]] std::string ScriptOpening();

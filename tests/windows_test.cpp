@@ -1,0 +1,146 @@
+// What Windows users meet: a log the server keeps open and writing, a script
+// another program holds, a read-only script, Unicode paths, both separators,
+// drive-relative paths, and the system's own messages.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/convert_command.h"
+#include "conversion/conversion_error.h"
+#include "conversion/parse_log.h"
+#include "conversion/platform.h"
+#include "tests/test_support.h"
+
+namespace tsry {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
+
+constexpr std::string_view kLog = "[t] <TS_RY>INT#gold#150#0#0#0#\r\n";
+
+std::string GoldScript() {
+    return test::ScriptOpening() + test::CrLf({"    SetTSRYInt(\"gold\", 150, 0, 0, 0);"}) +
+           test::ScriptClosing();
+}
+
+// A handle closed at the end of the scope.
+struct Held {
+    HANDLE handle;
+    ~Held() {
+        if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
+    }
+};
+
+class OnWindows : public ::testing::Test {
+  protected:
+    std::string Failure(const fs::path& log, const fs::path& output) {
+        NoProgress progress;
+        NoStatus status;
+        try {
+            ParseLog(log, std::nullopt, progress, status, output);
+        } catch (const ConversionError& e) {
+            return e.what();
+        }
+        return "no error";
+    }
+    void Convert(const fs::path& log, const fs::path& output) {
+        NoProgress progress;
+        NoStatus status;
+        ParseLog(log, std::nullopt, progress, status, output);
+    }
+    test::TempDir dir_;
+};
+
+TEST_F(OnWindows, ReadsALogTheServerKeepsOpenAndWriting) {
+    WriteFile(dir_ / "server.log", kLog);
+    // As a server holds its log: writing, sharing reading and writing.
+    Held server{::CreateFileW((dir_ / "server.log").c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr)};
+    ASSERT_NE(server.handle, INVALID_HANDLE_VALUE);
+    Convert(dir_ / "server.log", dir_ / "tsry.nss");
+    EXPECT_EQ(ReadFile(dir_ / "tsry.nss"), GoldScript());
+}
+
+TEST_F(OnWindows, AScriptHeldOrReadOnlyIsLeftAsItWas) {
+    WriteFile(dir_ / "server.log", kLog);
+    const fs::path script = dir_ / "tsry.nss";
+    {
+        WriteFile(script, "old\r\n");
+        // The game's toolset holds the script open and shares nothing.
+        Held toolset{
+            ::CreateFileW(script.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
+        ASSERT_NE(toolset.handle, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(Failure(dir_ / "server.log", script),
+                  "Cannot replace the script " + QuotedPath(script) + ": " +
+                      platform::ErrorText(ERROR_SHARING_VIOLATION));
+    }
+    EXPECT_EQ(ReadFile(script), "old\r\n");
+    ASSERT_TRUE(::SetFileAttributesW(script.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(Failure(dir_ / "server.log", script), "Cannot replace the script " +
+                                                        QuotedPath(script) + ": " +
+                                                        platform::ErrorText(ERROR_FILE_READ_ONLY));
+    ::SetFileAttributesW(script.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(ReadFile(script), "old\r\n");
+    EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"server.log", "tsry.nss"}));
+    // Free again: replaced.
+    Convert(dir_ / "server.log", script);
+    EXPECT_EQ(ReadFile(script), GoldScript());
+}
+
+TEST_F(OnWindows, UnicodePathsFromEndToEnd) {
+    const fs::path folder = dir_.path() / PathFromUtf8("Zo\xc3\xab") / "Documents" /
+                            PathFromUtf8(
+                                "\xd0\x96\xd1\x83\xd1\x80\xd0\xbd\xd0\xb0\xd0\xbb "
+                                "\xd1\x81\xd0\xb5\xd1\x80\xd0\xb2\xd0\xb5\xd1\x80\xd0\xb0");
+    fs::create_directories(folder);
+    WriteFile(folder / "server log.txt", kLog);
+    Convert(folder / "server log.txt", folder / "tsry.nss");
+    EXPECT_EQ(ReadFile(folder / "tsry.nss"), GoldScript());
+    // The command line is UTF-8 by the time it reaches the converter.
+    const std::string log = PathText(folder / "server log.txt");
+    const std::string output = PathText(folder / PathFromUtf8("r\xc3\xa9stor\xc3\xa9.nss"));
+    const char* argv[] = {"tsry-convert", "-o", output.c_str(), log.c_str()};
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(RunConvertCommand(4, argv, out, err, false), 0) << err.str();
+    EXPECT_EQ(out.str(), "Parsing complete, r\xc3\xa9stor\xc3\xa9.nss created.\n");
+    EXPECT_EQ(ReadFile(folder / PathFromUtf8("r\xc3\xa9stor\xc3\xa9.nss")), GoldScript());
+    // Messages carry the path as it is, in UTF-8.
+    const fs::path missing = folder / PathFromUtf8("\xd0\xbd\xd0\xb5\xd1\x82.log");
+    EXPECT_EQ(Failure(missing, folder / "tsry.nss"),
+              "Cannot open the log \"" + PathText(missing) +
+                  "\": " + platform::ErrorText(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(OnWindows, EitherSeparatorAndDriveRelativePaths) {
+    fs::create_directories(dir_ / "logs" / "old");
+    WriteFile(dir_ / "logs" / "old" / "server.log", kLog);
+    const std::wstring root = dir_.path().native();
+    Convert(root + L"\\logs/old\\server.log", root + L"/logs\\tsry.nss");
+    EXPECT_EQ(ReadFile(dir_ / "logs" / "tsry.nss"), GoldScript());
+    // "C:server.log": relative to the current folder of drive C.
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir_ / "logs" / "old");
+    const std::wstring drive = fs::current_path().root_name().native();
+    Convert(drive + L"server.log", drive + L"drive.nss");
+    fs::current_path(previous);
+    EXPECT_EQ(ReadFile(dir_ / "logs" / "old" / "drive.nss"), GoldScript());
+}
+
+TEST_F(OnWindows, TheSystemSaysWhatWentWrong) {
+    const std::string message = Failure(dir_ / "missing.log", dir_ / "tsry.nss");
+    EXPECT_EQ(message, "Cannot open the log " + QuotedPath(dir_ / "missing.log") + ": " +
+                           platform::ErrorText(ERROR_FILE_NOT_FOUND));
+    EXPECT_NE(platform::ErrorText(ERROR_FILE_NOT_FOUND), "");
+    EXPECT_EQ(platform::ErrorText(ERROR_FILE_NOT_FOUND).back(), '.');  // a sentence, no CR LF
+}
+
+}  // namespace
+}  // namespace tsry
