@@ -4,29 +4,27 @@
 
 namespace tsry {
 
-BarProgress::BarProgress(QProgressBar* bar) : bar_(bar) {}
-
 void BarProgress::SetMinimum(double value) {
-    minimum_ = value;
+    scale_.SetMinimum(value);
     Update();
 }
 
 void BarProgress::SetMaximum(double value) {
-    maximum_ = value;
+    scale_.SetMaximum(value);
     Update();
 }
 
 void BarProgress::SetValue(double value) {
-    value_ = value;
-    progressCount_ = value > 0 ? static_cast<std::uint64_t>(value) : 0;
+    scale_.SetValue(value);
     Update();
 }
 
 void BarProgress::Show() {
-    // Painted only from here, at the pace chosen below.
+    // Painted only from here, at the pace BarScale sets.
     bar_->setUpdatesEnabled(false);
     bar_->show();
     Paint();
+    scale_.Painted();
 }
 
 void BarProgress::Hide() {
@@ -38,24 +36,16 @@ void BarProgress::Paint() {
     bar_->setUpdatesEnabled(true);
     bar_->repaint();
     bar_->setUpdatesEnabled(false);
-    painted_ = bar_->maximum() == 0 ? -1 : bar_->value();
-    sincePaint_.start();
 }
 
 void BarProgress::Update() {
-    const double span = maximum_ - minimum_;
-    if (!(span > 0)) {
-        if (bar_->maximum() != 0) bar_->setRange(0, 0);  // busy
+    if (scale_.busy()) {
+        if (bar_->maximum() != 0) bar_->setRange(0, 0);
     } else {
         if (bar_->maximum() != kResolution) bar_->setRange(0, kResolution);
-        const double share = (value_ - minimum_) / span;
-        const int shown = share <= 0   ? 0
-                          : share >= 1 ? kResolution
-                                       : static_cast<int>(share * kResolution);
-        if (shown != bar_->value()) bar_->setValue(shown);
+        if (scale_.shown() != bar_->value()) bar_->setValue(scale_.shown());
     }
-    const int now = bar_->maximum() == 0 ? -1 : bar_->value();
-    if (bar_->isVisible() && now != painted_ && sincePaint_.elapsed() >= kPaintInterval) Paint();
+    if (bar_->isVisible() && scale_.PaintDue()) Paint();
 }
 
 }  // namespace tsry

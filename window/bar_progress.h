@@ -1,26 +1,23 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <cstdint>
 
 #include "conversion/parse_log.h"
+#include "window/form_commands.h"
 
 class QProgressBar;
 
 namespace tsry {
 
-// Drives a QProgressBar from a conversion run. The run's counts can pass any
-// int range, so the bar shows them in thousandths of the range. The run holds
-// the event loop, so the bar is repainted at once, but only when what it shows
-// has changed and at most every kPaintInterval milliseconds: a long run moves
-// it smoothly, and painting costs the run next to nothing. A range maximum of
-// 0 shows a busy bar; a value past the maximum shows a full one.
+// Drives a QProgressBar from a conversion run, as BarScale says: thousandths
+// of the range, a busy bar for an empty range, painted at once (the run holds
+// the event loop) but only at BarScale's pace.
 class BarProgress final : public ProgressSink {
   public:
-    static constexpr int kResolution = 1000;
-    static constexpr qint64 kPaintInterval = 50;
+    static constexpr int kResolution = BarScale::kResolution;
+    static constexpr int kPaintInterval = BarScale::kPaintInterval;
 
-    explicit BarProgress(QProgressBar* bar);
+    explicit BarProgress(QProgressBar* bar) : bar_(bar) {}
 
     void SetMinimum(double value) override;
     void SetMaximum(double value) override;
@@ -29,19 +26,14 @@ class BarProgress final : public ProgressSink {
     void Hide() override;
 
     // The last step count the run reported.
-    [[nodiscard]] std::uint64_t progressCount() const noexcept { return progressCount_; }
+    [[nodiscard]] std::uint64_t progressCount() const noexcept { return scale_.progressCount(); }
 
   private:
     void Update();
     void Paint();
 
     QProgressBar* bar_;
-    QElapsedTimer sincePaint_;
-    int painted_ = -2;
-    double minimum_ = 0;
-    double maximum_ = 0;
-    double value_ = 0;
-    std::uint64_t progressCount_ = 0;
+    BarScale scale_;
 };
 
 }  // namespace tsry

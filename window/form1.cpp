@@ -1,34 +1,15 @@
 #include "window/form1.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "conversion/conversion_error.h"
-#include "conversion/log_halves.h"
-#include "conversion/parse_log.h"
 #include "window/bar_progress.h"
 
 namespace tsry {
-
-// The status line, as the conversion run sees it.
-class LabelStatus final : public StatusText {
-  public:
-    explicit LabelStatus(QLabel* label) : label_(label) {}
-    void SetText(std::string_view text) override {
-        label_->setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
-    }
-
-  private:
-    QLabel* label_;
-};
 
 namespace {
 
@@ -40,11 +21,9 @@ QRect TwipsRect(int left, int top, int width, int height) {
     return {Twips(left), Twips(top), Twips(width), Twips(height)};
 }
 
-std::filesystem::path ToPath(const QString& text) {
-    return std::filesystem::path(QFile::encodeName(text).toStdString());
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
-
-QString FromMessage(const char* message) { return QString::fromLocal8Bit(message); }
 
 }  // namespace
 
@@ -62,7 +41,6 @@ Form1::Form1(QWidget* parent) : QWidget(parent), chooser_(&ChooseLogWithDialog) 
     placeControls();
     connectControls();
     progress_ = std::make_unique<BarProgress>(progressBar_);
-    status_ = std::make_unique<LabelStatus>(lblInfo_);
 }
 
 Form1::~Form1() = default;
@@ -117,33 +95,28 @@ void Form1::connectControls() {
     connect(btnParse_, &QPushButton::clicked, this, &Form1::ParseLog);
 }
 
-void Form1::CountLogLines() {
+void Form1::CountLogLines() { commands_.CountLogLines(); }
+
+void Form1::ParseLog() { commands_.ParseLog(); }
+
+std::optional<std::string> Form1::ChooseLog() {
     const std::optional<QString> chosen = chooser_(this);
-    if (!chosen) return;  // cancelled: everything stays as it was
-    txtImportFile_->setText(*chosen);
-    try {
-        const std::uint64_t lines = CountFileLines(ToPath(txtImportFile_->text()));
-        lineCount_ = lines;
-        lblInfo_->setText(tr("%1 records.").arg(lines));
-    } catch (const ConversionError& e) {
-        showError(FromMessage(e.what()));
-    }
+    if (!chosen) return std::nullopt;
+    return chosen->toUtf8().toStdString();
 }
 
-void Form1::ParseLog() {
-    const std::filesystem::path output(kDefaultScriptName);
-    try {
-        tsry::ParseLog(ToPath(txtImportFile_->text()), lineCount_, *progress_, *status_, output);
-        lblInfo_->setToolTip(QDir::toNativeSeparators(
-            QFileInfo(QString::fromStdString(output.string())).absoluteFilePath()));
-    } catch (const ConversionError& e) {
-        progressBar_->hide();
-        showError(FromMessage(e.what()));
-    }
-}
+std::string Form1::PathText() const { return txtImportFile_->text().toUtf8().toStdString(); }
 
-void Form1::showError(const QString& message) {
-    QMessageBox::critical(this, windowTitle(), message);
+void Form1::SetPathText(std::string_view text) { txtImportFile_->setText(FromUtf8(text)); }
+
+void Form1::SetStatus(std::string_view text) { lblInfo_->setText(FromUtf8(text)); }
+
+void Form1::SetStatusTip(std::string_view text) { lblInfo_->setToolTip(FromUtf8(text)); }
+
+ProgressSink& Form1::Bar() { return *progress_; }
+
+void Form1::ShowError(std::string_view message) {
+    QMessageBox::critical(this, windowTitle(), FromUtf8(message));
 }
 
 }  // namespace tsry

@@ -6,6 +6,8 @@
 #include <memory>
 #include <optional>
 
+#include "window/form_commands.h"
+
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -14,11 +16,11 @@ class QPushButton;
 namespace tsry {
 
 class BarProgress;
-class LabelStatus;
 
 // The program's one window: the path of the log, Browse to choose and count
 // it, Parse to convert it into tsry.nss, a progress bar and a status line.
-class Form1 : public QWidget {
+// What the two commands do is FormCommands'; this is their Qt controls.
+class Form1 : public QWidget, private FormControls {
     Q_OBJECT
 
   public:
@@ -32,7 +34,9 @@ class Form1 : public QWidget {
     void setFileChooser(FileChooser chooser);
 
     // The line count of the last Browse; empty until the first one succeeds.
-    [[nodiscard]] std::optional<std::uint64_t> lineCount() const noexcept { return lineCount_; }
+    [[nodiscard]] std::optional<std::uint64_t> lineCount() const noexcept {
+        return commands_.lineCount();
+    }
     // The last step count of the last Parse.
     [[nodiscard]] std::uint64_t progressCount() const noexcept;
 
@@ -46,7 +50,15 @@ class Form1 : public QWidget {
     void createControls();
     void placeControls();
     void connectControls();
-    void showError(const QString& message);
+
+    // FormControls
+    std::optional<std::string> ChooseLog() override;
+    [[nodiscard]] std::string PathText() const override;
+    void SetPathText(std::string_view text) override;
+    void SetStatus(std::string_view text) override;
+    void SetStatusTip(std::string_view text) override;
+    ProgressSink& Bar() override;
+    void ShowError(std::string_view message) override;
 
     QLabel* lblLogToParse_ = nullptr;
     QLineEdit* txtImportFile_ = nullptr;
@@ -56,9 +68,8 @@ class Form1 : public QWidget {
     QProgressBar* progressBar_ = nullptr;
 
     std::unique_ptr<BarProgress> progress_;
-    std::unique_ptr<LabelStatus> status_;
     FileChooser chooser_;
-    std::optional<std::uint64_t> lineCount_;
+    FormCommands commands_{*this};
 };
 
 // The default chooser: the platform's open-file dialog, at its defaults.

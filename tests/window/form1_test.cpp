@@ -91,6 +91,9 @@ std::string ExpectedScript() {
 
 }  // namespace
 
+// The Qt window's own part: its controls, geometry, keyboard, dialog,
+// message box and bar. What the commands do is tested once for both windows,
+// against fake controls (form_commands_test).
 class Form1Test : public QObject {
     Q_OBJECT
 
@@ -102,14 +105,9 @@ class Form1Test : public QObject {
     void tabOrderStartsAtBrowse();
     void browseThenParse();
     void parseWithoutBrowseShowsABusyBar();
-    void parseUsesTheEditedPathAndTheCountedRange();
-    void cancelledBrowseChangesNothing();
-    void failedBrowseKeepsCountAndStatus();
     void failedParseShowsTheMessageAndKeepsTheOldScript();
-    void logVanishesBetweenBrowseAndParse();
     void browseWithTheRealFileDialog();
     void keyboardAlone();
-    void barMapsHugeCountsAndOverflow();
     void barPaintsOnlyWhenItChangesAndAtAPace();
 
   private:
@@ -224,48 +222,6 @@ void Form1Test::parseWithoutBrowseShowsABusyBar() {
              QStringLiteral("Parsing complete, tsry.nss created."));
 }
 
-void Form1Test::parseUsesTheEditedPathAndTheCountedRange() {
-    WriteFile(dir_->path() / "long.log", std::string(40, '\n'));
-    chooseNext(QString::fromStdString((dir_->path() / "long.log").string()));
-    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
-    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("40 records."));
-
-    child<QLineEdit>("txtImportFile")->setText(logPath());
-    BarWatcher watcher(child<QProgressBar>("ProgressBar"));
-    QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
-    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), ExpectedScript());
-    // 7 steps of the 80 that the counted log would have needed.
-    QCOMPARE(child<QProgressBar>("ProgressBar")->value(), 87);
-}
-
-void Form1Test::cancelledBrowseChangesNothing() {
-    chooseNext(logPath());
-    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
-    child<QLineEdit>("txtImportFile")->setText(QStringLiteral("typed.log"));
-
-    chooseNext(std::nullopt);
-    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
-    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), QStringLiteral("typed.log"));
-    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
-    QCOMPARE(form_->lineCount(), std::optional<std::uint64_t>(5));
-    QCOMPARE(QApplication::activeModalWidget(), nullptr);
-}
-
-void Form1Test::failedBrowseKeepsCountAndStatus() {
-    chooseNext(logPath());
-    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
-
-    const QString missing = QString::fromStdString((dir_->path() / "gone.log").string());
-    chooseNext(missing);
-    QString shown;
-    CloseNextMessageBox(shown);
-    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
-    QCOMPARE(shown, "Cannot open the log \"" + missing + "\": No such file or directory");
-    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), missing);
-    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
-    QCOMPARE(form_->lineCount(), std::optional<std::uint64_t>(5));
-}
-
 void Form1Test::failedParseShowsTheMessageAndKeepsTheOldScript() {
     WriteFile(dir_->path() / "tsry.nss", "old script\r\n");
     WriteFile(dir_->path() / "bad.log", "a\r\nx<TS_RY>INT#gold#1#0#\r\n");
@@ -286,24 +242,6 @@ void Form1Test::failedParseShowsTheMessageAndKeepsTheOldScript() {
     child<QLineEdit>("txtImportFile")->setText(logPath());
     QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
     QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), ExpectedScript());
-}
-
-void Form1Test::logVanishesBetweenBrowseAndParse() {
-    WriteFile(dir_->path() / "tsry.nss", "old script\r\n");
-    chooseNext(logPath());
-    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
-    for (bool directory : {false, true}) {
-        std::filesystem::remove(dir_->path() / "server.log");
-        if (directory) std::filesystem::create_directory(dir_->path() / "server.log");
-        QString shown;
-        CloseNextMessageBox(shown);
-        QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
-        QCOMPARE(shown, "Cannot open the log \"" + logPath() +
-                            "\": " + (directory ? "Is a directory" : "No such file or directory"));
-        QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), std::string("old script\r\n"));
-        QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
-        QVERIFY(!child<QProgressBar>("ProgressBar")->isVisible());
-    }
 }
 
 void Form1Test::browseWithTheRealFileDialog() {
@@ -341,22 +279,6 @@ void Form1Test::keyboardAlone() {
     QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), ExpectedScript());
     QCOMPARE(child<QLabel>("lblInfo")->text(),
              QStringLiteral("Parsing complete, tsry.nss created."));
-}
-
-void Form1Test::barMapsHugeCountsAndOverflow() {
-    QProgressBar bar;
-    tsry::BarProgress progress(&bar);
-    progress.SetMinimum(0);
-    progress.SetMaximum(2.0 * 6e9);
-    progress.SetValue(6e9);
-    QCOMPARE(bar.maximum(), tsry::BarProgress::kResolution);
-    QCOMPARE(bar.value(), tsry::BarProgress::kResolution / 2);
-    QCOMPARE(progress.progressCount(), 6'000'000'000u);
-    progress.SetValue(3e10);
-    QCOMPARE(bar.value(), tsry::BarProgress::kResolution);
-    progress.SetMaximum(0);
-    QCOMPARE(bar.minimum(), 0);
-    QCOMPARE(bar.maximum(), 0);
 }
 
 void Form1Test::barPaintsOnlyWhenItChangesAndAtAPace() {

@@ -1,0 +1,187 @@
+// What Browse and Parse do, once for both windows, against a fake set of
+// controls: the path read back from the field, the count, the status texts,
+// the bar's range, cancels and errors, and the window left usable.
+#include "window/form_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "conversion/conversion_error.h"
+#include "tests/test_support.h"
+
+namespace tsry {
+namespace {
+
+using test::ReadFile;
+using test::WriteFile;
+using Strings = std::vector<std::string>;
+
+// Controls that remember what the commands did to them.
+class FakeControls final : public FormControls {
+  public:
+    std::optional<std::string> ChooseLog() override {
+        ++dialogs;
+        return nextChoice;
+    }
+    [[nodiscard]] std::string PathText() const override { return path; }
+    void SetPathText(std::string_view text) override { path = text; }
+    void SetStatus(std::string_view text) override { status = text; }
+    void SetStatusTip(std::string_view text) override { tip = text; }
+    ProgressSink& Bar() override { return bar; }
+    void ShowError(std::string_view message) override { errors.emplace_back(message); }
+
+    std::optional<std::string> nextChoice;
+    int dialogs = 0;
+    std::string path;
+    std::string status;
+    std::string tip;
+    Strings errors;
+    test::RecordingProgress bar;
+};
+
+constexpr std::string_view kLog =
+    "[t] start\r\n[t] <TS_RY>INT#gold#150#0#0#x#\r\n[t] <TS_RY>STR#title#Sir#0#0#x#\r\n"
+    "[t] <TS_RY>INT#gold#200#1#2#y#\r\n[t] end";
+
+std::string ExpectedScript() {
+    return test::ScriptOpening() +
+           test::CrLf({"    SetTSRYInt(\"gold\", 200, 1, 2, y);",
+                       "    SetTSRYString(\"title\", \"Sir\", 0, 0, x);"}) +
+           test::ScriptClosing();
+}
+
+class Commands : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_.path());
+        WriteFile("server.log", kLog);
+    }
+    void TearDown() override { std::filesystem::current_path(previous_); }
+
+    void Browse(std::optional<std::string> choice) {
+        controls_.nextChoice = std::move(choice);
+        commands_.CountLogLines();
+    }
+    std::string LogPath(std::string_view name = "server.log") const {
+        return PathText(dir_.path() / name);
+    }
+
+    test::TempDir dir_;
+    FakeControls controls_;
+    FormCommands commands_{controls_};
+
+  private:
+    std::filesystem::path previous_;
+};
+
+TEST_F(Commands, BrowseThenParse) {
+    Browse(LogPath());
+    EXPECT_EQ(controls_.path, LogPath());
+    EXPECT_EQ(controls_.status, "5 records.");
+    EXPECT_EQ(commands_.lineCount(), std::optional<std::uint64_t>(5));
+
+    commands_.ParseLog();
+    EXPECT_EQ(ReadFile("tsry.nss"), ExpectedScript());
+    EXPECT_EQ(controls_.status, "Parsing complete, tsry.nss created.");
+    EXPECT_EQ(controls_.tip, PathText(std::filesystem::absolute("tsry.nss").make_preferred()));
+    // Range 0..2 * 5, shown at the start, 5 lines and 2 records, hidden.
+    const Strings& calls = controls_.bar.calls;
+    ASSERT_GE(calls.size(), 5u);
+    EXPECT_EQ(Strings(calls.begin(), calls.begin() + 4),
+              (Strings{"min 0", "max 10", "value 0", "show"}));
+    EXPECT_EQ(calls.back(), "hide");
+    EXPECT_EQ(controls_.bar.values.back(), 7);
+    EXPECT_TRUE(controls_.errors.empty());
+}
+
+TEST_F(Commands, ParseWithoutBrowseHasAnEmptyRange) {
+    controls_.path = LogPath();
+    commands_.ParseLog();
+    EXPECT_EQ(ReadFile("tsry.nss"), ExpectedScript());
+    EXPECT_EQ(controls_.bar.calls[1], "max 0");
+    EXPECT_EQ(controls_.status, "Parsing complete, tsry.nss created.");
+}
+
+TEST_F(Commands, ParseTakesTheEditedPathAndTheCountedRange) {
+    WriteFile("long.log", std::string(40, '\n'));
+    Browse(LogPath("long.log"));
+    EXPECT_EQ(controls_.status, "40 records.");
+    controls_.path = LogPath();  // the user edits the field
+    commands_.ParseLog();
+    EXPECT_EQ(ReadFile("tsry.nss"), ExpectedScript());
+    EXPECT_EQ(controls_.bar.calls[1], "max 80");
+}
+
+TEST_F(Commands, ACancelledBrowseChangesNothing) {
+    Browse(LogPath());
+    controls_.path = "typed.log";
+    Browse(std::nullopt);
+    EXPECT_EQ(controls_.dialogs, 2);
+    EXPECT_EQ(controls_.path, "typed.log");
+    EXPECT_EQ(controls_.status, "5 records.");
+    EXPECT_EQ(commands_.lineCount(), std::optional<std::uint64_t>(5));
+}
+
+TEST_F(Commands, AFailedBrowseKeepsTheCountAndTheStatus) {
+    Browse(LogPath());
+    const std::string missing = LogPath("gone.log");
+    Browse(missing);
+    EXPECT_EQ(controls_.errors, Strings{"Cannot open the log \"" + missing +
+                                        "\": " + test::SystemText(test::Fault::kNoSuchFile)});
+    EXPECT_EQ(controls_.path, missing);
+    EXPECT_EQ(controls_.status, "5 records.");
+    EXPECT_EQ(commands_.lineCount(), std::optional<std::uint64_t>(5));
+}
+
+TEST_F(Commands, AFailedParseShowsWhyAndLeavesTheWindowUsable) {
+    WriteFile("tsry.nss", "old script\r\n");
+    WriteFile("bad.log", "a\r\nx<TS_RY>INT#gold#1#0#\r\n");
+    Browse(LogPath("bad.log"));
+    commands_.ParseLog();
+    ASSERT_EQ(controls_.errors.size(), 1u);
+    EXPECT_EQ(controls_.errors[0].rfind("line 2: the record after <TS_RY> is cut short", 0), 0u);
+    EXPECT_EQ(controls_.bar.calls.back(), "hide");
+    EXPECT_EQ(controls_.status, "2 records.");
+    EXPECT_EQ(ReadFile("tsry.nss"), "old script\r\n");
+    EXPECT_EQ(dir_.Entries(), (Strings{"bad.log", "server.log", "tsry.nss"}));
+    // The log vanishes after it was counted, or turns into a folder.
+    Browse(LogPath());
+    for (const bool folder : {false, true}) {
+        std::filesystem::remove("server.log");
+        if (folder) std::filesystem::create_directory("server.log");
+        commands_.ParseLog();
+        EXPECT_EQ(controls_.errors.back(), "Cannot open the log \"" + LogPath() + "\": " +
+                                               test::SystemText(folder ? test::Fault::kIsADirectory
+                                                                       : test::Fault::kNoSuchFile));
+        EXPECT_EQ(controls_.status, "5 records.");
+        EXPECT_EQ(ReadFile("tsry.nss"), "old script\r\n");
+    }
+    // Still usable: a good log converts.
+    std::filesystem::remove("server.log");
+    WriteFile("server.log", kLog);
+    commands_.ParseLog();
+    EXPECT_EQ(ReadFile("tsry.nss"), ExpectedScript());
+}
+
+TEST(BarScale, MapsAnyCountToThousandthsAndAnEmptyRangeToBusy) {
+    BarScale scale;
+    EXPECT_TRUE(scale.busy());
+    scale.SetMaximum(2.0 * 6e9);
+    scale.SetValue(6e9);
+    EXPECT_FALSE(scale.busy());
+    EXPECT_EQ(scale.shown(), BarScale::kResolution / 2);
+    EXPECT_EQ(scale.progressCount(), 6'000'000'000u);
+    scale.SetValue(3e10);  // past the end: a full bar
+    EXPECT_EQ(scale.shown(), BarScale::kResolution);
+    scale.SetValue(-1);
+    EXPECT_EQ(scale.shown(), 0);
+    scale.SetMaximum(0);
+    EXPECT_TRUE(scale.busy());
+}
+
+}  // namespace
+}  // namespace tsry

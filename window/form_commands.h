@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "conversion/parse_log.h"
+
+// What the window's two commands do, once for every window toolkit. A window
+// creates its controls, hands them to FormCommands through FormControls, and
+// forwards the clicks on Browse and Parse; everything else is here, so that
+// the windows cannot drift apart. Text is UTF-8 throughout.
+
+namespace tsry {
+
+// The controls of the main window, as the commands use them.
+class FormControls {
+  public:
+    virtual ~FormControls() = default;
+
+    // Shows the open-file dialog at its defaults; the path chosen, or
+    // nothing when the user cancels.
+    virtual std::optional<std::string> ChooseLog() = 0;
+    // The path field, txtImportFile.
+    [[nodiscard]] virtual std::string PathText() const = 0;
+    virtual void SetPathText(std::string_view text) = 0;
+    // The status line, lblInfo, and its tooltip.
+    virtual void SetStatus(std::string_view text) = 0;
+    virtual void SetStatusTip(std::string_view text) = 0;
+    // The progress bar, as a conversion run drives it.
+    virtual ProgressSink& Bar() = 0;
+    // Tells the user what went wrong, in a message box over the window.
+    virtual void ShowError(std::string_view message) = 0;
+};
+
+class FormCommands {
+  public:
+    explicit FormCommands(FormControls& controls) : controls_(controls) {}
+
+    // Browse: choose a log, show its path and its line count. A cancel
+    // changes nothing; a log that cannot be counted shows the error, and the
+    // count and status stay as they were.
+    void CountLogLines();
+    // Parse: convert the log named in the path field into tsry.nss in the
+    // current folder, the bar's range sized by the last count. A failure
+    // shows the error and hides the bar; the status stays as it was.
+    void ParseLog();
+
+    // The line count of the last Browse; empty until the first one succeeds.
+    [[nodiscard]] std::optional<std::uint64_t> lineCount() const noexcept { return lineCount_; }
+
+  private:
+    FormControls& controls_;
+    std::optional<std::uint64_t> lineCount_;
+};
+
+// The status after Browse: the count followed by " records.".
+[[nodiscard]] std::string RecordsText(std::uint64_t lines);
+
+// What a progress bar shows of a conversion run: the value's share of the
+// range, in thousandths (any count fits), or a busy bar when the range is
+// empty; and when to paint it, since the run holds the window's thread: only
+// when what it shows has changed, and at most every kPaintInterval
+// milliseconds, so that a long run moves the bar smoothly and painting costs
+// the run next to nothing.
+class BarScale {
+  public:
+    static constexpr int kResolution = 1000;
+    static constexpr int kPaintInterval = 50;
+
+    void SetMinimum(double value) noexcept { minimum_ = value; }
+    void SetMaximum(double value) noexcept { maximum_ = value; }
+    void SetValue(double value) noexcept;
+
+    // A range maximum of 0 (no count yet, or an empty log): a busy bar.
+    [[nodiscard]] bool busy() const noexcept { return !(maximum_ - minimum_ > 0); }
+    // 0 to kResolution; a value past the maximum shows a full bar.
+    [[nodiscard]] int shown() const noexcept;
+    // The last step count the run reported.
+    [[nodiscard]] std::uint64_t progressCount() const noexcept { return progressCount_; }
+
+    // Whether to paint what is shown now; true starts a new interval.
+    [[nodiscard]] bool PaintDue() noexcept;
+    // Painted now, whatever the pace.
+    void Painted() noexcept;
+
+  private:
+    double minimum_ = 0;
+    double maximum_ = 0;
+    double value_ = 0;
+    std::uint64_t progressCount_ = 0;
+    int painted_ = -2;  // what was painted last: -1 busy
+    std::int64_t paintedAt_ = 0;
+};
+
+}  // namespace tsry
