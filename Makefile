@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 WINDOWS_BUILD ?= build-windows
 
 .PHONY: all deps configure build test run convert-sample screenshot bench sanitize fuzz format tidy clean \
-	windows test-windows package
+	windows test-windows package screenshot-windows
 
 all: build
 
@@ -66,6 +66,14 @@ windows: deps $(WINDOWS_BUILD)/build.ninja
 
 test-windows: windows
 	ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j $(JOBS)
+
+# A picture of the Windows window under Wine in a virtual X server.
+# build-windows/screenshot.png as it opens, build-windows/after-parse.png after
+# a Browse and a Parse.
+screenshot-windows: windows
+	./scripts/screenshot-windows $(WINDOWS_BUILD)/bin/tsry-log-parser.exe $(WINDOWS_BUILD)/screenshot.png
+	./scripts/screenshot-windows $(WINDOWS_BUILD)/bin/win32_window_tests.exe \
+	    $(WINDOWS_BUILD)/after-parse.png --gtest_filter='*BrowseThenParse*'
 
 # Release packages in dist/: the Windows zip and the Debian package, each
 # unpacked and tried.

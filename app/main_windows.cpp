@@ -1,0 +1,18 @@
+// tsry-log-parser.exe: the window, as a native Windows program.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "window/form1_win32.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command*/, int show) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES |
+                                                       ICC_BAR_CLASSES | ICC_TAB_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    tsry::Win32Form1 form(instance);
+    if (form.hwnd() == nullptr) return 1;
+    ::ShowWindow(form.hwnd(), show);
+    ::UpdateWindow(form.hwnd());
+    ::SetFocus(form.control(tsry::Win32Form1::kBtnBrowse));
+    return tsry::RunMessageLoop(form);
+}
