@@ -25,6 +25,7 @@ void GatherBuffer::reserve(std::size_t capacity) {
 
 void GatherBuffer::append(const char* begin, const char* end) {
     const auto n = static_cast<std::size_t>(end - begin);
+    if (n == 0) return;
     reserve(size_ + n);
     std::memcpy(data_ + size_, begin, n);
     size_ += n;

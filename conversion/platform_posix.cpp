@@ -95,13 +95,11 @@ void FreePages(void* block, std::size_t bytes) noexcept {
 }
 
 void AdviseHugePages(void* block, std::size_t bytes) noexcept {
-    const auto start = reinterpret_cast<std::uintptr_t>(block);
-    const std::uintptr_t first = RoundUp(start, kHugePage);
-    const std::uintptr_t last = (start + bytes) & ~(std::uintptr_t{kHugePage} - 1);
-    if (last > first) {
-        ::madvise(reinterpret_cast<void*>(first), static_cast<std::size_t>(last - first),
-                  MADV_HUGEPAGE);
-    }
+    auto* const start = static_cast<char*>(block);
+    const auto address = reinterpret_cast<std::uintptr_t>(start);
+    const std::uintptr_t first = RoundUp(address, kHugePage);
+    const std::uintptr_t last = (address + bytes) & ~(std::uintptr_t{kHugePage} - 1);
+    if (last > first) ::madvise(start + (first - address), last - first, MADV_HUGEPAGE);
 }
 
 }  // namespace tsry::platform

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <random>
+#include <string>
 #include <string_view>
 
 #include "conversion/script_writer.h"
@@ -54,6 +56,8 @@ namespace detail {
 // The name of the temporary file for `target`, with `suffix` as its random
 // part, within the longest file name a folder takes.
 std::filesystem::path TemporaryName(const std::filesystem::path& target, std::string_view suffix);
+// Six random letters and digits.
+std::string RandomSuffix(std::mt19937_64& random);
 }  // namespace detail
 
 }  // namespace tsry

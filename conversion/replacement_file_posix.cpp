@@ -19,16 +19,6 @@ namespace {
 
 // Links followed before a chain counts as a loop, as the system counts.
 constexpr int kMaxLinks = 40;
-// The longest file name, in bytes, on the file systems in use.
-constexpr std::size_t kMaxName = 255;
-
-std::string RandomSuffix(std::mt19937_64& random) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::string suffix(6, ' ');
-    for (char& c : suffix) c = kAlphabet[random() % (sizeof kAlphabet - 1)];
-    return suffix;
-}
 
 int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
@@ -58,16 +48,6 @@ void FlushFolder(const std::filesystem::path& file) {
 }
 
 }  // namespace
-
-std::filesystem::path detail::TemporaryName(const std::filesystem::path& target,
-                                            std::string_view suffix) {
-    std::string name = target.filename().native();
-    const std::size_t added = 5 + suffix.size();  // ".tmp." and the suffix
-    if (name.size() + added > kMaxName) name.resize(kMaxName - added);
-    name += ".tmp.";
-    name += suffix;
-    return target.parent_path() / name;
-}
 
 ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::move(target)) {
     if (target_.empty()) throw ConversionError("No output file was given.");
@@ -107,7 +87,7 @@ ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::mo
 
     std::mt19937_64 random(std::random_device{}());
     for (int attempt = 0;; ++attempt) {
-        temp_ = detail::TemporaryName(final_, RandomSuffix(random));
+        temp_ = detail::TemporaryName(final_, detail::RandomSuffix(random));
         // Created like any new file (0666 less the umask), not only for us.
         const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {

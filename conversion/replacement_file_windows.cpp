@@ -19,21 +19,10 @@ namespace tsry {
 
 namespace {
 
-// The longest file name, in characters, on the file systems in use.
-constexpr std::size_t kMaxName = 255;
-
 HANDLE Handle(std::intptr_t handle) noexcept { return reinterpret_cast<HANDLE>(handle); }
 
 [[noreturn]] void Fail(std::string_view what, const std::filesystem::path& target, DWORD error) {
     throw FileError(what, target, static_cast<int>(error));
-}
-
-std::string RandomSuffix(std::mt19937_64& random) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::string suffix(6, ' ');
-    for (char& c : suffix) c = kAlphabet[random() % (sizeof kAlphabet - 1)];
-    return suffix;
 }
 
 // The file that `path` finally names, links and junctions followed.
@@ -63,16 +52,6 @@ void CheckNotHeld(const std::filesystem::path& file, const std::filesystem::path
 }
 
 }  // namespace
-
-std::filesystem::path detail::TemporaryName(const std::filesystem::path& target,
-                                            std::string_view suffix) {
-    std::filesystem::path::string_type name = target.filename().native();
-    const std::size_t added = 5 + suffix.size();  // ".tmp." and the suffix
-    if (name.size() + added > kMaxName) name.resize(kMaxName - added);
-    name += L".tmp.";
-    name += std::filesystem::path(suffix).native();
-    return target.parent_path() / name;
-}
 
 ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::move(target)) {
     if (target_.empty()) throw ConversionError("No output file was given.");
@@ -124,7 +103,7 @@ ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::mo
 
     std::mt19937_64 random(std::random_device{}());
     for (int attempt = 0;; ++attempt) {
-        temp_ = detail::TemporaryName(final_, RandomSuffix(random));
+        temp_ = detail::TemporaryName(final_, detail::RandomSuffix(random));
         HANDLE file = ::CreateFileW(temp_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {

@@ -42,23 +42,12 @@ class FakeControls final : public FormControls {
     test::RecordingProgress bar;
 };
 
-constexpr std::string_view kLog =
-    "[t] start\r\n[t] <TS_RY>INT#gold#150#0#0#x#\r\n[t] <TS_RY>STR#title#Sir#0#0#x#\r\n"
-    "[t] <TS_RY>INT#gold#200#1#2#y#\r\n[t] end";
-
-std::string ExpectedScript() {
-    return test::ScriptOpening() +
-           test::CrLf({"    SetTSRYInt(\"gold\", 200, 1, 2, y);",
-                       "    SetTSRYString(\"title\", \"Sir\", 0, 0, x);"}) +
-           test::ScriptClosing();
-}
-
 class Commands : public ::testing::Test {
   protected:
     void SetUp() override {
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_.path());
-        WriteFile("server.log", kLog);
+        WriteFile("server.log", test::kWindowLog);
     }
     void TearDown() override { std::filesystem::current_path(previous_); }
 
@@ -85,7 +74,7 @@ TEST_F(Commands, BrowseThenParse) {
     EXPECT_EQ(commands_.lineCount(), std::optional<std::uint64_t>(5));
 
     commands_.ParseLog();
-    EXPECT_EQ(ReadFile("tsry.nss"), ExpectedScript());
+    EXPECT_EQ(ReadFile("tsry.nss"), test::WindowLogScript());
     EXPECT_EQ(controls_.status, "Parsing complete, tsry.nss created.");
     EXPECT_EQ(controls_.tip, PathText(std::filesystem::absolute("tsry.nss").make_preferred()));
     // Range 0..2 * 5, shown at the start, 5 lines and 2 records, hidden.
@@ -101,7 +90,7 @@ TEST_F(Commands, BrowseThenParse) {
 TEST_F(Commands, ParseWithoutBrowseHasAnEmptyRange) {
     controls_.path = LogPath();
     commands_.ParseLog();
-    EXPECT_EQ(ReadFile("tsry.nss"), ExpectedScript());
+    EXPECT_EQ(ReadFile("tsry.nss"), test::WindowLogScript());
     EXPECT_EQ(controls_.bar.calls[1], "max 0");
     EXPECT_EQ(controls_.status, "Parsing complete, tsry.nss created.");
 }
@@ -112,7 +101,7 @@ TEST_F(Commands, ParseTakesTheEditedPathAndTheCountedRange) {
     EXPECT_EQ(controls_.status, "40 records.");
     controls_.path = LogPath();  // the user edits the field
     commands_.ParseLog();
-    EXPECT_EQ(ReadFile("tsry.nss"), ExpectedScript());
+    EXPECT_EQ(ReadFile("tsry.nss"), test::WindowLogScript());
     EXPECT_EQ(controls_.bar.calls[1], "max 80");
 }
 
@@ -162,9 +151,9 @@ TEST_F(Commands, AFailedParseShowsWhyAndLeavesTheWindowUsable) {
     }
     // Still usable: a good log converts.
     std::filesystem::remove("server.log");
-    WriteFile("server.log", kLog);
+    WriteFile("server.log", test::kWindowLog);
     commands_.ParseLog();
-    EXPECT_EQ(ReadFile("tsry.nss"), ExpectedScript());
+    EXPECT_EQ(ReadFile("tsry.nss"), test::WindowLogScript());
 }
 
 TEST(BarScale, MapsAnyCountToThousandthsAndAnEmptyRangeToBusy) {

@@ -21,13 +21,6 @@ namespace fs = std::filesystem;
 using test::ReadFile;
 using test::WriteFile;
 
-constexpr std::string_view kLog = "x<TS_RY>INT#gold#150#0#0#0#\r\n";
-
-std::string GoldScript() {
-    return test::ScriptOpening() + test::CrLf({"    SetTSRYInt(\"gold\", 150, 0, 0, 0);"}) +
-           test::ScriptClosing();
-}
-
 // Everything in `dir` and below, links shown with where they point.
 std::vector<std::string> Tree(const fs::path& dir) {
     std::vector<std::string> entries;
@@ -56,7 +49,7 @@ mode_t ModeOf(const fs::path& path) {
 class Replacement : public ::testing::Test {
   protected:
     void SetUp() override {
-        WriteFile(dir_ / "server.log", kLog);
+        WriteFile(dir_ / "server.log", test::kGoldLog);
         fs::create_directories(dir_ / "module");
     }
     void Convert(const fs::path& output) {
@@ -84,7 +77,7 @@ TEST_F(Replacement, FollowsLinksAndLeavesThemAsTheyWere) {
         for (const auto& [link, to] : c.links) fs::create_symlink(to, dir_ / link);
         const std::vector<std::string> before = Tree(dir_.path());
         Convert(dir_ / "tsry.nss");
-        EXPECT_EQ(ReadFile(dir_ / "module/tsry.nss"), GoldScript()) << c.name;
+        EXPECT_EQ(ReadFile(dir_ / "module/tsry.nss"), test::GoldScript()) << c.name;
         std::vector<std::string> after = Tree(dir_.path());
         if (!c.targetExists) after.erase(std::find(after.begin(), after.end(), "module/tsry.nss"));
         EXPECT_EQ(after, before) << c.name;  // links unchanged, nothing left behind
@@ -113,7 +106,7 @@ TEST_F(Replacement, KeepsTheModeOfTheFileItReplaces) {
         ASSERT_EQ(::chmod((dir_ / "tsry.nss").c_str(), mode), 0);
         Convert(dir_ / "tsry.nss");
         EXPECT_EQ(ModeOf(dir_ / "tsry.nss"), mode);
-        EXPECT_EQ(ReadFile(dir_ / "tsry.nss"), GoldScript());
+        EXPECT_EQ(ReadFile(dir_ / "tsry.nss"), test::GoldScript());
     }
     // A new file gets the mode of any new file, not that of a temporary one.
     for (const mode_t mask : {mode_t{022}, mode_t{027}, mode_t{002}}) {
@@ -153,7 +146,7 @@ TEST_F(Replacement, WritesToAPipeDirectlyAndOnlyAWholeScript) {
         }
         // The reader sees the end of the pipe once the run lets go of it.
         reader.join();
-        EXPECT_EQ(received, good ? GoldScript() : "");
+        EXPECT_EQ(received, good ? test::GoldScript() : "");
         EXPECT_EQ(failure.empty(), good) << failure;
         EXPECT_EQ(Tree(dir_.path()),
                   (std::vector<std::string>{"module", "script.fifo", "server.log"}));
@@ -165,13 +158,14 @@ TEST_F(Replacement, MinusIsStandardOutput) {
     const std::string in = "cd '" + dir_.path().string() + "' && ";
     std::string out;
     EXPECT_EQ(test::Shell(in + convert + "-o - server.log 2>err.txt", &out), 0);
-    EXPECT_EQ(out, GoldScript());
+    EXPECT_EQ(out, test::GoldScript());
     EXPECT_EQ(ReadFile(dir_ / "err.txt"), "Parsing complete, script written to standard output.\n");
     EXPECT_EQ(test::Shell(in + convert + "-o /dev/stdout server.log 2>/dev/null | cat", &out), 0);
-    EXPECT_EQ(out, GoldScript());
+    EXPECT_EQ(out, test::GoldScript());
     EXPECT_FALSE(fs::exists(dir_ / "-"));
     // A run that must fail writes nothing to the pipe.
-    WriteFile(dir_ / "bad.log", std::string(kLog) + "x<TS_RY>LOC#home#ar*1*2*3*#0#0#0#\r\n");
+    WriteFile(dir_ / "bad.log",
+              std::string(test::kGoldLog) + "x<TS_RY>LOC#home#ar*1*2*3*#0#0#0#\r\n");
     EXPECT_EQ(test::Shell(in + convert + "-o - bad.log 2>err.txt", &out), 1);
     EXPECT_EQ(out, "");
     EXPECT_EQ(ReadFile(dir_ / "err.txt").substr(0, 22), "tsry-convert: line 2: ");
@@ -185,7 +179,7 @@ TEST_F(Replacement, KeepsTheTemporaryNameWithinTheLongestName) {
     EXPECT_EQ(temp.parent_path(), dir_.path());
     const fs::path target = dir_ / (std::string(246, 'x') + ".nss");
     Convert(target);
-    EXPECT_EQ(ReadFile(target), GoldScript());
+    EXPECT_EQ(ReadFile(target), test::GoldScript());
 }
 
 TEST_F(Replacement, AFileSizeLimitIsAnErrorNotADeath) {

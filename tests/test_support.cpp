@@ -82,6 +82,17 @@ std::string ScriptOpening() { return model::ScriptOpening(); }
 
 std::string ScriptClosing() { return model::ScriptClosing(); }
 
+std::string WindowLogScript() {
+    return ScriptOpening() +
+           CrLf({"    SetTSRYInt(\"gold\", 200, 1, 2, y);",
+                 "    SetTSRYString(\"title\", \"Sir\", 0, 0, x);"}) +
+           ScriptClosing();
+}
+
+std::string GoldScript() {
+    return ScriptOpening() + CrLf({"    SetTSRYInt(\"gold\", 150, 0, 0, 0);"}) + ScriptClosing();
+}
+
 std::string CrLf(const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& line : lines) {

@@ -104,6 +104,17 @@ enum class Fault { kNoSuchFile, kNoSuchFolder, kIsADirectory };
 [[nodiscard]] std::string ScriptOpening();
 [[nodiscard]] std::string ScriptClosing();
 
+// A log of five lines, two names (one of them twice) that the window tests
+// convert, and its script.
+inline constexpr std::string_view kWindowLog =
+    "[t] start\r\n[t] <TS_RY>INT#gold#150#0#0#x#\r\n[t] <TS_RY>STR#title#Sir#0#0#x#\r\n"
+    "[t] <TS_RY>INT#gold#200#1#2#y#\r\n[t] end";
+[[nodiscard]] std::string WindowLogScript();
+
+// A log of one record, gold = 150, and its script.
+inline constexpr std::string_view kGoldLog = "[t] <TS_RY>INT#gold#150#0#0#0#\r\n";
+[[nodiscard]] std::string GoldScript();
+
 // Lines joined with CR LF after each.
 [[nodiscard]] std::string CrLf(const std::vector<std::string>& lines);
 

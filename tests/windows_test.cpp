@@ -22,13 +22,6 @@ namespace fs = std::filesystem;
 using test::ReadFile;
 using test::WriteFile;
 
-constexpr std::string_view kLog = "[t] <TS_RY>INT#gold#150#0#0#0#\r\n";
-
-std::string GoldScript() {
-    return test::ScriptOpening() + test::CrLf({"    SetTSRYInt(\"gold\", 150, 0, 0, 0);"}) +
-           test::ScriptClosing();
-}
-
 // A handle closed at the end of the scope.
 struct Held {
     HANDLE handle;
@@ -58,18 +51,18 @@ class OnWindows : public ::testing::Test {
 };
 
 TEST_F(OnWindows, ReadsALogTheServerKeepsOpenAndWriting) {
-    WriteFile(dir_ / "server.log", kLog);
+    WriteFile(dir_ / "server.log", test::kGoldLog);
     // As a server holds its log: writing, sharing reading and writing.
     Held server{::CreateFileW((dir_ / "server.log").c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                               nullptr)};
     ASSERT_NE(server.handle, INVALID_HANDLE_VALUE);
     Convert(dir_ / "server.log", dir_ / "tsry.nss");
-    EXPECT_EQ(ReadFile(dir_ / "tsry.nss"), GoldScript());
+    EXPECT_EQ(ReadFile(dir_ / "tsry.nss"), test::GoldScript());
 }
 
 TEST_F(OnWindows, AScriptHeldOrReadOnlyIsLeftAsItWas) {
-    WriteFile(dir_ / "server.log", kLog);
+    WriteFile(dir_ / "server.log", test::kGoldLog);
     const fs::path script = dir_ / "tsry.nss";
     {
         WriteFile(script, "old\r\n");
@@ -91,7 +84,7 @@ TEST_F(OnWindows, AScriptHeldOrReadOnlyIsLeftAsItWas) {
     EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"server.log", "tsry.nss"}));
     // Free again: replaced.
     Convert(dir_ / "server.log", script);
-    EXPECT_EQ(ReadFile(script), GoldScript());
+    EXPECT_EQ(ReadFile(script), test::GoldScript());
 }
 
 TEST_F(OnWindows, UnicodePathsFromEndToEnd) {
@@ -100,9 +93,9 @@ TEST_F(OnWindows, UnicodePathsFromEndToEnd) {
                                 "\xd0\x96\xd1\x83\xd1\x80\xd0\xbd\xd0\xb0\xd0\xbb "
                                 "\xd1\x81\xd0\xb5\xd1\x80\xd0\xb2\xd0\xb5\xd1\x80\xd0\xb0");
     fs::create_directories(folder);
-    WriteFile(folder / "server log.txt", kLog);
+    WriteFile(folder / "server log.txt", test::kGoldLog);
     Convert(folder / "server log.txt", folder / "tsry.nss");
-    EXPECT_EQ(ReadFile(folder / "tsry.nss"), GoldScript());
+    EXPECT_EQ(ReadFile(folder / "tsry.nss"), test::GoldScript());
     // The command line is UTF-8 by the time it reaches the converter.
     const std::string log = PathText(folder / "server log.txt");
     const std::string output = PathText(folder / PathFromUtf8("r\xc3\xa9stor\xc3\xa9.nss"));
@@ -111,7 +104,7 @@ TEST_F(OnWindows, UnicodePathsFromEndToEnd) {
     std::ostringstream err;
     EXPECT_EQ(RunConvertCommand(4, argv, out, err, false), 0) << err.str();
     EXPECT_EQ(out.str(), "Parsing complete, r\xc3\xa9stor\xc3\xa9.nss created.\n");
-    EXPECT_EQ(ReadFile(folder / PathFromUtf8("r\xc3\xa9stor\xc3\xa9.nss")), GoldScript());
+    EXPECT_EQ(ReadFile(folder / PathFromUtf8("r\xc3\xa9stor\xc3\xa9.nss")), test::GoldScript());
     // Messages carry the path as it is, in UTF-8.
     const fs::path missing = folder / PathFromUtf8("\xd0\xbd\xd0\xb5\xd1\x82.log");
     EXPECT_EQ(Failure(missing, folder / "tsry.nss"),
@@ -121,17 +114,17 @@ TEST_F(OnWindows, UnicodePathsFromEndToEnd) {
 
 TEST_F(OnWindows, EitherSeparatorAndDriveRelativePaths) {
     fs::create_directories(dir_ / "logs" / "old");
-    WriteFile(dir_ / "logs" / "old" / "server.log", kLog);
+    WriteFile(dir_ / "logs" / "old" / "server.log", test::kGoldLog);
     const std::wstring root = dir_.path().native();
     Convert(root + L"\\logs/old\\server.log", root + L"/logs\\tsry.nss");
-    EXPECT_EQ(ReadFile(dir_ / "logs" / "tsry.nss"), GoldScript());
+    EXPECT_EQ(ReadFile(dir_ / "logs" / "tsry.nss"), test::GoldScript());
     // "C:server.log": relative to the current folder of drive C.
     const fs::path previous = fs::current_path();
     fs::current_path(dir_ / "logs" / "old");
     const std::wstring drive = fs::current_path().root_name().native();
     Convert(drive + L"server.log", drive + L"drive.nss");
     fs::current_path(previous);
-    EXPECT_EQ(ReadFile(dir_ / "logs" / "old" / "drive.nss"), GoldScript());
+    EXPECT_EQ(ReadFile(dir_ / "logs" / "old" / "drive.nss"), test::GoldScript());
 }
 
 TEST_F(OnWindows, TheSystemSaysWhatWentWrong) {

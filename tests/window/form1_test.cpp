@@ -75,20 +75,6 @@ void CloseNextMessageBox(QString& text) {
     });
 }
 
-const char* const kLog =
-    "[t] start\r\n"
-    "[t] <TS_RY>INT#gold#150#0#0#x#\r\n"
-    "[t] <TS_RY>STR#title#Sir#0#0#x#\r\n"
-    "[t] <TS_RY>INT#gold#200#1#2#y#\r\n"
-    "[t] end";
-
-std::string ExpectedScript() {
-    return tsry::test::ScriptOpening() +
-           tsry::test::CrLf({"    SetTSRYInt(\"gold\", 200, 1, 2, y);",
-                             "    SetTSRYString(\"title\", \"Sir\", 0, 0, x);"}) +
-           tsry::test::ScriptClosing();
-}
-
 }  // namespace
 
 // The Qt window's own part: its controls, geometry, keyboard, dialog,
@@ -131,7 +117,7 @@ void Form1Test::init() {
     dir_ = std::make_unique<tsry::test::TempDir>();
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_->path());
-    WriteFile(dir_->path() / "server.log", kLog);
+    WriteFile(dir_->path() / "server.log", tsry::test::kWindowLog);
     form_ = std::make_unique<Form1>();
     form_->show();
     QApplication::setActiveWindow(form_.get());
@@ -194,7 +180,7 @@ void Form1Test::browseThenParse() {
     QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
     QCOMPARE(child<QLabel>("lblInfo")->text(),
              QStringLiteral("Parsing complete, tsry.nss created."));
-    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), ExpectedScript());
+    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), tsry::test::WindowLogScript());
     auto* info = child<QLabel>("lblInfo");
     QVERIFY(info->heightForWidth(info->width()) <= info->height());  // not clipped
     QCOMPARE(watcher.events, QStringList({"show", "hide"}));
@@ -215,7 +201,7 @@ void Form1Test::parseWithoutBrowseShowsABusyBar() {
     child<QLineEdit>("txtImportFile")->setText(logPath());
     BarWatcher watcher(child<QProgressBar>("ProgressBar"));
     QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
-    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), ExpectedScript());
+    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), tsry::test::WindowLogScript());
     QVERIFY(!watcher.paintedMaximums.isEmpty());
     for (int maximum : watcher.paintedMaximums) QCOMPARE(maximum, 0);
     QCOMPARE(child<QLabel>("lblInfo")->text(),
@@ -241,7 +227,7 @@ void Form1Test::failedParseShowsTheMessageAndKeepsTheOldScript() {
     // Still usable: a good log converts.
     child<QLineEdit>("txtImportFile")->setText(logPath());
     QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
-    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), ExpectedScript());
+    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), tsry::test::WindowLogScript());
 }
 
 void Form1Test::browseWithTheRealFileDialog() {
@@ -276,7 +262,7 @@ void Form1Test::keyboardAlone() {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), child<QPushButton>("btnParse"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), ExpectedScript());
+    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), tsry::test::WindowLogScript());
     QCOMPARE(child<QLabel>("lblInfo")->text(),
              QStringLiteral("Parsing complete, tsry.nss created."));
 }

@@ -25,17 +25,6 @@ namespace {
 using test::ReadFile;
 using test::WriteFile;
 
-constexpr std::string_view kLog =
-    "[t] start\r\n[t] <TS_RY>INT#gold#150#0#0#x#\r\n[t] <TS_RY>STR#title#Sir#0#0#x#\r\n"
-    "[t] <TS_RY>INT#gold#200#1#2#y#\r\n[t] end";
-
-std::string ExpectedScript() {
-    return test::ScriptOpening() +
-           test::CrLf({"    SetTSRYInt(\"gold\", 200, 1, 2, y);",
-                       "    SetTSRYString(\"title\", \"Sir\", 0, 0, x);"}) +
-           test::ScriptClosing();
-}
-
 std::wstring TextOf(HWND hwnd) {
     std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(
@@ -112,7 +101,7 @@ class Win32Window : public ::testing::Test {
     void SetUp() override {
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_.path());
-        WriteFile("server.log", kLog);
+        WriteFile("server.log", test::kWindowLog);
         form_ = std::make_unique<Win32Form1>(::GetModuleHandleW(nullptr));
         ASSERT_NE(form_->hwnd(), nullptr);
         ::ShowWindow(form_->hwnd(), SW_SHOW);
@@ -245,7 +234,7 @@ TEST_F(Win32Window, TabAndSpaceThroughTheMessageLoop) {
     Key(VK_TAB);
     EXPECT_EQ(::GetFocus(), control(Win32Form1::kBtnParse));
     Key(VK_SPACE);
-    EXPECT_EQ(ReadFile("tsry.nss"), ExpectedScript());
+    EXPECT_EQ(ReadFile("tsry.nss"), test::WindowLogScript());
     EXPECT_EQ(TextOf(control(Win32Form1::kLblInfo)), L"Parsing complete, tsry.nss created.");
     Key(VK_TAB);
     EXPECT_EQ(::GetFocus(), control(Win32Form1::kBtnBrowse));
@@ -257,7 +246,7 @@ TEST_F(Win32Window, BrowseThenParseWithClicks) {
     EXPECT_EQ(TextOf(control(Win32Form1::kTxtImportFile)), LogPath());
     EXPECT_EQ(TextOf(control(Win32Form1::kLblInfo)), L"5 records.");
     Click(Win32Form1::kBtnParse);
-    EXPECT_EQ(ReadFile("tsry.nss"), ExpectedScript());
+    EXPECT_EQ(ReadFile("tsry.nss"), test::WindowLogScript());
     EXPECT_EQ(TextOf(control(Win32Form1::kLblInfo)), L"Parsing complete, tsry.nss created.");
     // 5 lines and 2 records of a range of 10 steps, the bar hidden again.
     HWND bar = control(Win32Form1::kProgressBar);
@@ -279,7 +268,7 @@ TEST_F(Win32Window, BrowseThenParseWithClicks) {
 TEST_F(Win32Window, ParseWithoutBrowseShowsABusyBar) {
     ::SetWindowTextW(control(Win32Form1::kTxtImportFile), LogPath().c_str());
     Click(Win32Form1::kBtnParse);
-    EXPECT_EQ(ReadFile("tsry.nss"), ExpectedScript());
+    EXPECT_EQ(ReadFile("tsry.nss"), test::WindowLogScript());
     EXPECT_NE(::GetWindowLongPtrW(control(Win32Form1::kProgressBar), GWL_STYLE) & PBS_MARQUEE, 0);
 }
 
@@ -341,7 +330,7 @@ TEST_F(Win32Window, AFailureShowsAMessageBoxAndLeavesTheWindowUsable) {
     // Still usable.
     ::SetWindowTextW(control(Win32Form1::kTxtImportFile), LogPath().c_str());
     Click(Win32Form1::kBtnParse);
-    EXPECT_EQ(ReadFile("tsry.nss"), ExpectedScript());
+    EXPECT_EQ(ReadFile("tsry.nss"), test::WindowLogScript());
 }
 
 }  // namespace
