@@ -23,11 +23,8 @@ struct Outcome {
 class ConvertCommand : public ::testing::Test {
   protected:
     void SetUp() override {
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_.path());
         WriteFile("server.log", "[t] start\r\n[t] <TS_RY>INT#gold#150#0#0#x#\r\n[t] end");
     }
-    void TearDown() override { std::filesystem::current_path(previous_); }
 
     static Outcome Run(std::vector<std::string> args, bool terminal = false) {
         args.insert(args.begin(), "tsry-convert");
@@ -41,9 +38,7 @@ class ConvertCommand : public ::testing::Test {
     }
 
     test::TempDir dir_;
-
-  private:
-    std::filesystem::path previous_;
+    test::InFolder inDir_{dir_.path()};
 };
 
 const std::string kGoldScript = test::ScriptOpening() +

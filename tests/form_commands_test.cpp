@@ -44,12 +44,7 @@ class FakeControls final : public FormControls {
 
 class Commands : public ::testing::Test {
   protected:
-    void SetUp() override {
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_.path());
-        WriteFile("server.log", test::kWindowLog);
-    }
-    void TearDown() override { std::filesystem::current_path(previous_); }
+    void SetUp() override { WriteFile("server.log", test::kWindowLog); }
 
     void Browse(std::optional<std::string> choice) {
         controls_.nextChoice = std::move(choice);
@@ -60,11 +55,9 @@ class Commands : public ::testing::Test {
     }
 
     test::TempDir dir_;
+    test::InFolder inDir_{dir_.path()};
     FakeControls controls_;
     FormCommands commands_{controls_};
-
-  private:
-    std::filesystem::path previous_;
 };
 
 TEST_F(Commands, BrowseThenParse) {

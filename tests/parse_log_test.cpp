@@ -20,13 +20,6 @@ using Strings = std::vector<std::string>;
 
 class ParseLogTest : public ::testing::Test {
   protected:
-    // Runs in the temporary directory, as a user would run in a server's folder.
-    void SetUp() override {
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_.path());
-    }
-    void TearDown() override { std::filesystem::current_path(previous_); }
-
     std::string Convert(const std::string& log, std::optional<std::uint64_t> count = {}) {
         WriteFile(dir_ / "server.log", log);
         ParseLog(dir_ / "server.log", count, progress_, status_);
@@ -45,11 +38,9 @@ class ParseLogTest : public ::testing::Test {
     }
 
     test::TempDir dir_;
+    test::InFolder inDir_{dir_.path()};
     test::RecordingProgress progress_;
     test::RecordingStatus status_;
-
-  private:
-    std::filesystem::path previous_;
 };
 
 std::string Script(const Strings& statements) {
@@ -160,14 +151,10 @@ TEST_F(ParseLogTest, ConvertsALogThatIsItselfNamedTsryNss) {
 class TwoHalves : public ParseLogTest {
   protected:
     void SetUp() override {
-        ParseLogTest::SetUp();
         saved_ = detail::MinimumSplitSize();
         detail::MinimumSplitSize() = 1;
     }
-    void TearDown() override {
-        detail::MinimumSplitSize() = saved_;
-        ParseLogTest::TearDown();
-    }
+    void TearDown() override { detail::MinimumSplitSize() = saved_; }
     static std::string OneReader(const std::string& log) {
         class StringSink final : public ByteSink {
           public:
@@ -230,10 +217,7 @@ TEST_F(TwoHalves, NumberABadLineInTheSecondHalfFromTheStart) {
 // Every failure leaves an earlier script exactly as it was and no temporary file.
 class ParseLogFailure : public ParseLogTest {
   protected:
-    void SetUp() override {
-        ParseLogTest::SetUp();
-        WriteFile("tsry.nss", kOldScript);
-    }
+    void SetUp() override { WriteFile("tsry.nss", kOldScript); }
     void ExpectNothingChanged() {
         EXPECT_EQ(ReadFile("tsry.nss"), kOldScript);
         for (const auto& name : dir_.Entries()) {

@@ -15,16 +15,8 @@ using test::WriteFile;
 
 class Streams : public ::testing::Test {
   protected:
-    void SetUp() override {
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_.path());
-    }
-    void TearDown() override { std::filesystem::current_path(previous_); }
-
     test::TempDir dir_;
-
-  private:
-    std::filesystem::path previous_;
+    test::InFolder inDir_{dir_.path()};
 };
 
 TEST_F(Streams, ReadOnceWithOrWithoutProgress) {

@@ -33,6 +33,16 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+InFolder::InFolder(const std::filesystem::path& folder)
+    : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(folder);
+}
+
+InFolder::~InFolder() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+}
+
 std::vector<std::string> TempDir::Entries() const {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(path_)) {

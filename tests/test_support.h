@@ -31,6 +31,19 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// Makes `folder` the current folder for the life of the object, as a user
+// runs the programs in a server's folder.
+class InFolder {
+  public:
+    explicit InFolder(const std::filesystem::path& folder);
+    ~InFolder();
+    InFolder(const InFolder&) = delete;
+    InFolder& operator=(const InFolder&) = delete;
+
+  private:
+    std::filesystem::path previous_;
+};
+
 // Sets a knob for the life of the object, then puts back what it was.
 template <class T>
 class ScopedSetting {

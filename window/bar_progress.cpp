@@ -4,21 +4,6 @@
 
 namespace tsry {
 
-void BarProgress::SetMinimum(double value) {
-    scale_.SetMinimum(value);
-    Update();
-}
-
-void BarProgress::SetMaximum(double value) {
-    scale_.SetMaximum(value);
-    Update();
-}
-
-void BarProgress::SetValue(double value) {
-    scale_.SetValue(value);
-    Update();
-}
-
 void BarProgress::Show() {
     // Painted only from here, at the pace BarScale sets.
     bar_->setUpdatesEnabled(false);
@@ -38,7 +23,7 @@ void BarProgress::Paint() {
     bar_->setUpdatesEnabled(false);
 }
 
-void BarProgress::Update() {
+void BarProgress::Redraw() {
     if (scale_.busy()) {
         if (bar_->maximum() != 0) bar_->setRange(0, 0);
     } else {

@@ -62,21 +62,6 @@ std::string Utf8(std::wstring_view wide) {
 
 // The bar.
 
-void Win32Bar::SetMinimum(double value) {
-    scale_.SetMinimum(value);
-    Update();
-}
-
-void Win32Bar::SetMaximum(double value) {
-    scale_.SetMaximum(value);
-    Update();
-}
-
-void Win32Bar::SetValue(double value) {
-    scale_.SetValue(value);
-    Update();
-}
-
 void Win32Bar::Show() {
     ::ShowWindow(bar_, SW_SHOW);
     ::UpdateWindow(bar_);
@@ -85,7 +70,7 @@ void Win32Bar::Show() {
 
 void Win32Bar::Hide() { ::ShowWindow(bar_, SW_HIDE); }
 
-void Win32Bar::Update() {
+void Win32Bar::Redraw() {
     if (scale_.busy() != marquee_) {
         marquee_ = scale_.busy();
         const LONG_PTR style = ::GetWindowLongPtrW(bar_, GWL_STYLE);

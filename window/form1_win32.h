@@ -14,23 +14,17 @@ namespace tsry {
 // The common-controls progress bar, driven from a conversion run as BarScale
 // says: thousandths of the range, a marquee for an empty range, repainted at
 // once (the run holds the window's thread) but at BarScale's pace.
-class Win32Bar final : public ProgressSink {
+class Win32Bar final : public ScaledBar {
   public:
     void Attach(HWND bar) noexcept { bar_ = bar; }
 
-    void SetMinimum(double value) override;
-    void SetMaximum(double value) override;
-    void SetValue(double value) override;
     void Show() override;
     void Hide() override;
 
-    [[nodiscard]] std::uint64_t progressCount() const noexcept { return scale_.progressCount(); }
-
   private:
-    void Update();
+    void Redraw() override;
 
     HWND bar_ = nullptr;
-    BarScale scale_;
     bool marquee_ = false;
 };
 

@@ -94,4 +94,31 @@ class BarScale {
     std::int64_t paintedAt_ = 0;
 };
 
+// A progress bar that shows what BarScale says: a window's bar implements
+// Redraw() (and Show and Hide) for its toolkit.
+class ScaledBar : public ProgressSink {
+  public:
+    void SetMinimum(double value) override {
+        scale_.SetMinimum(value);
+        Redraw();
+    }
+    void SetMaximum(double value) override {
+        scale_.SetMaximum(value);
+        Redraw();
+    }
+    void SetValue(double value) override {
+        scale_.SetValue(value);
+        Redraw();
+    }
+
+    // The last step count the run reported.
+    [[nodiscard]] std::uint64_t progressCount() const noexcept { return scale_.progressCount(); }
+
+  protected:
+    // Brings the bar up to date with scale_, painting it if that is due.
+    virtual void Redraw() = 0;
+
+    BarScale scale_;
+};
+
 }  // namespace tsry
