@@ -23,10 +23,9 @@ class MappedWindow {
     [[nodiscard]] static std::size_t PageSize() noexcept;
 
     // Maps `size` bytes of `file` (the system's handle) from `offset` (a
-    // multiple of PageSize()),
-    // in place of what the window showed before. Returns false, with errno
-    // set, when the system cannot map the file, or when too many windows are
-    // open at once to watch this one.
+    // multiple of PageSize()), in place of what the window showed before.
+    // Returns false, with error() set, when the system cannot map the file,
+    // or when too many windows are open at once to watch this one.
     bool Map(std::intptr_t file, std::uint64_t offset, std::size_t size) noexcept;
 
     [[nodiscard]] const char* data() const noexcept { return data_; }
