@@ -62,7 +62,6 @@ ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::mo
         return;
     }
     final_ = target_;
-    bool replacing = false;
     const DWORD attributes = ::GetFileAttributesW(target_.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -94,12 +93,11 @@ ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::mo
             Fail("Cannot replace the script", target_, ERROR_FILE_READ_ONLY);
         }
         CheckNotHeld(final_, target_);
-        replacing = true;
+        replacing_ = true;
     } else if (const DWORD error = ::GetLastError();
                error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
         Fail("Cannot create the script", target_, error);
     }
-    replacing_ = replacing;
 
     std::mt19937_64 random(std::random_device{}());
     for (int attempt = 0;; ++attempt) {
