@@ -3,12 +3,14 @@
 
 #include <commctrl.h>
 
+#include "conversion/platform.h"
 #include "window/form1_win32.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command*/, int show) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES |
                                                        ICC_BAR_CLASSES | ICC_TAB_CLASSES};
     ::InitCommonControlsEx(&controls);
+    tsry::platform::InstallStopHandlers();
     tsry::Win32Form1 form(instance);
     if (form.hwnd() == nullptr) return 1;
     ::ShowWindow(form.hwnd(), show);

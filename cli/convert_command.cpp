@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
 #include <optional>
 #include <string>
 
@@ -82,6 +83,35 @@ class TerminalProgress final : public ProgressSink {
     bool visible_ = false;
 };
 
+// A check of --parts: a whole number of 1 or more, in decimal digits.
+std::string CheckWholeNumber(const std::string& text) {
+    std::size_t value = 0;
+    const char* const end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (!text.empty() && text.front() != '-' && stop == end) {
+        if (error == std::errc::result_out_of_range) return '"' + text + "\" is too large";
+        if (error == std::errc() && value >= 1) return {};
+    }
+    return '"' + text + "\" is not a whole number of 1 or more";
+}
+
+// A usage error in plain words: what is wrong, as the parser says it, with
+// the few messages that name nothing the user typed put another way.
+std::string UsageProblem(const CLI::ParseError& e) {
+    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
+        return "no LOG was given: name the log to convert, or - for standard input";
+    }
+    std::string message = e.what();
+    if (const std::size_t at = message.find(" excludes "); at != std::string::npos) {
+        return message.substr(0, at) + " and " + message.substr(at + 10) +
+               " cannot be used together";
+    }
+    if (!message.empty() && message.front() >= 'A' && message.front() <= 'Z') {
+        message.front() = static_cast<char>(message.front() - 'A' + 'a');
+    }
+    return message;
+}
+
 class PrintedStatus final : public StatusText {
   public:
     void SetText(std::string_view text) override { text_ = text; }
@@ -117,7 +147,7 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
                        "Restore in parts of at most N records each, which the script runs one "
                        "after another, so that the game's instruction limit applies to each part")
             ->option_text("N")
-            ->check(CLI::PositiveNumber);
+            ->check(CheckWholeNumber, "");
     app.add_flag("--count", count, "Print the number of lines of LOG and exit")
         ->excludes(outputOption)
         ->excludes(partsOption);
@@ -130,8 +160,10 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int status = app.exit(e, out, err);
-        return status == 0 ? 0 : 2;
+        if (e.get_exit_code() == 0) return app.exit(e, out, err);  // --help, --version
+        err << kProgramName << ": " << UsageProblem(e) << "\nRun " << kProgramName
+            << " --help for more information.\n";
+        return 2;
     }
 
     try {

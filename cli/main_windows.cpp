@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/convert_command.h"
+#include "conversion/platform.h"
 
 namespace {
 
@@ -25,6 +26,9 @@ std::string Utf8(const wchar_t* text) {
 
 int wmain(int argc, wchar_t** argv) {
     ::SetConsoleOutputCP(CP_UTF8);
+    // Stopped by Ctrl+C, Ctrl+Break or the console closed, it removes its
+    // temporary file first.
+    tsry::platform::InstallStopHandlers();
     std::vector<std::string> arguments;
     for (int i = 0; i < argc; ++i) arguments.push_back(Utf8(argv[i]));
     std::vector<const char*> pointers;

@@ -134,7 +134,8 @@ FileSource::FileSource(const std::filesystem::path& path, std::size_t chunkSize)
     if (file_->plain()) {
         plainSize_ = file_->Size();
         knownSize_ = plainSize_;
-        mapped_ = WayFor(*file_, plainSize_) == ReadingWay::kMapped && MapFirstWindow(0);
+        offset_ = file_->start();
+        mapped_ = WayFor(*file_, plainSize_) == ReadingWay::kMapped && MapFirstWindow(offset_);
     }
     if (!mapped_) buffer_.reset(new char[chunkSize_]);
 }

@@ -62,8 +62,13 @@ class FileSource final : public ByteSource {
     void ThrowIfCutShort();
 
     [[nodiscard]] const platform::InputFile& file() const noexcept { return *file_; }
-    // The file's size when it was opened, or 0 for anything but a plain file.
-    [[nodiscard]] std::uint64_t plainFileSize() const noexcept { return plainSize_; }
+    // Where the log starts in its file (see platform::InputFile::start()).
+    [[nodiscard]] std::uint64_t start() const noexcept { return file_->start(); }
+    // The bytes of the log, from its start, when the file was opened; 0 for
+    // anything but a plain file.
+    [[nodiscard]] std::uint64_t plainFileSize() const noexcept {
+        return plainSize_ > start() ? plainSize_ - start() : 0;
+    }
     [[nodiscard]] ReadingWay way() const noexcept {
         return mapped_ ? ReadingWay::kMapped : ReadingWay::kCopied;
     }

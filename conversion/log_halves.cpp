@@ -23,8 +23,9 @@ std::optional<std::uint64_t> SecondHalfStart(const FileSource& file) {
     const std::uint64_t size = file.plainFileSize();
     if (size < detail::MinimumSplitSize() || size < 2) return std::nullopt;
     char buffer[4096];
-    std::uint64_t pos = size / 2 - 1;
-    while (pos < size / 2 + kMiddleSearch) {
+    const std::uint64_t middle = file.start() + size / 2;
+    std::uint64_t pos = middle - 1;
+    while (pos < middle + kMiddleSearch) {
         const std::size_t n = file.file().Read(buffer, sizeof buffer, pos);
         if (n == 0) return std::nullopt;
         for (std::size_t i = 0; i < n; ++i) {
@@ -59,7 +60,7 @@ std::unique_ptr<FileSource> SplitOffSecondHalf(FileSource& file) {
     const std::optional<std::uint64_t> split = SecondHalfStart(file);
     if (!split) return nullptr;
     std::unique_ptr<FileSource> second = file.Share(*split, FileSource::kToTheEnd);
-    file.Restrict(0, *split);
+    file.Restrict(file.start(), *split);
     return second;
 }
 
@@ -82,7 +83,7 @@ bool ReadInHalves(FileSource& file, HalfReaders& readers) {
     } catch (const std::system_error&) {
         // No thread to be had (a process limit, no address space left): one
         // reader after all.
-        file.Restrict(0, FileSource::kToTheEnd);
+        file.Restrict(file.start(), FileSource::kToTheEnd);
         readers.ReadFirst(file);
         return false;
     }

@@ -11,6 +11,7 @@
 #include "conversion/file_source.h"
 #include "conversion/line_reader.h"
 #include "conversion/log_halves.h"
+#include "conversion/platform.h"
 #include "conversion/record_table.h"
 #include "conversion/replacement_file.h"
 #include "conversion/script_writer.h"
@@ -199,6 +200,20 @@ ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps, Scr
     return summary;
 }
 
+// Refuses, before anything is read or written, an output that is the log
+// itself under any name (a link, a hard link, another spelling, standard
+// output sent into it): the script would take the place of its only source.
+void RefuseToOverwriteTheLog(const FileSource& log, const std::filesystem::path& output) {
+    if (!log.file().plain()) return;
+    const std::optional<platform::FileIdentity> written = platform::OutputIdentity(output);
+    if (!written || *written != log.file().identity()) return;
+    const bool stream = output == std::filesystem::path(kStandardOutput) ||
+                        platform::OutputDescriptor(output).has_value();
+    throw ConversionError("the script " + QuotedPath(output) +
+                          (stream ? " would be written into the log it is made from"
+                                  : " would replace the log it is made from"));
+}
+
 }  // namespace
 
 std::string CompletionText(const std::filesystem::path& outputPath, bool direct) {
@@ -230,6 +245,7 @@ ConversionSummary ParseLog(const std::filesystem::path& logPath,
     try {
         // The log first: a log that cannot be opened leaves the script untouched.
         FileSource log(logPath);
+        RefuseToOverwriteTheLog(log, outputPath);
         ReplacementFile output(outputPath);
 
         progress.SetMinimum(0);

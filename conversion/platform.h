@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,39 @@ extern const bool kMappingHoldsTheFile;
 // The input path that stands for standard input.
 inline constexpr std::string_view kStandardInput = "-";
 
+// What tells one file from every other on the machine, whatever path names
+// it: device and inode on POSIX, volume serial number and file index on
+// Windows.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// The identity of the file that an output path would write: the file at the
+// end of its links, or what standard output or the descriptor that the path
+// names (see OutputDescriptor) is open on. Empty when there is no such file
+// yet, or it cannot be looked at (the write will then say why).
+[[nodiscard]] std::optional<FileIdentity> OutputIdentity(const std::filesystem::path& path);
+
+// The descriptor that an output path names and that the program already
+// has open, to be written as it is: "/dev/stdout", "/dev/stderr",
+// "/dev/fd/N" and "/proc/self/fd/N" on POSIX. Empty for any other path.
+[[nodiscard]] std::optional<std::intptr_t> OutputDescriptor(const std::filesystem::path& path);
+
+// Temporary files that must not outlive a program stopped from outside: on
+// POSIX by SIGINT, SIGTERM or SIGHUP, on Windows by Ctrl+C, Ctrl+Break or the
+// console closed. InstallStopHandlers() sets that up, once, at the program's
+// start; a stopped program then removes every file registered at that moment
+// and ends as the stop would have ended it. `file` must stay alive, unchanged,
+// while it is registered.
+void InstallStopHandlers() noexcept;
+void RemoveWhenStopped(const std::filesystem::path& file) noexcept;
+void KeepWhenStopped(const std::filesystem::path& file) noexcept;
+// Removes the files registered now, as a stop does; for a window program told
+// that the session is ending, and for tests.
+void RemoveFilesOfAStop() noexcept;
+
 // A log opened for reading, shared with the program that keeps writing it.
 class InputFile {
   public:
@@ -40,6 +74,12 @@ class InputFile {
     // A plain file: read at any offset, mapped, its size known. Anything else
     // (a pipe, a terminal, a device) is a stream, read once from its start.
     [[nodiscard]] bool plain() const noexcept { return plain_; }
+    // Where the log starts in a plain file: 0, or for standard input the
+    // position it stood at when the program got it (as a shell hands on a
+    // file that another program has read part of).
+    [[nodiscard]] std::uint64_t start() const noexcept { return start_; }
+    // The open file's identity.
+    [[nodiscard]] FileIdentity identity() const;
     // The size of a plain file now. Throws ConversionError.
     [[nodiscard]] std::uint64_t Size() const;
     // Up to `size` bytes at `offset` of a plain file, or the next bytes of a
@@ -53,6 +93,7 @@ class InputFile {
   private:
     std::filesystem::path path_;
     std::intptr_t handle_ = -1;
+    std::uint64_t start_ = 0;
     bool plain_ = false;
     bool owned_ = true;
 };

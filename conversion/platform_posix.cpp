@@ -1,10 +1,14 @@
 // The system interface on Linux and other POSIX systems.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstring>
 
 #include "conversion/conversion_error.h"
@@ -28,10 +32,99 @@ const bool kMappingHoldsTheFile = false;
 
 std::string ErrorText(int error) { return std::strerror(error); }
 
+std::optional<std::intptr_t> OutputDescriptor(const std::filesystem::path& path) {
+    const std::string& text = path.native();
+    if (text == "/dev/stdout") return STDOUT_FILENO;
+    if (text == "/dev/stderr") return STDERR_FILENO;
+    for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        if (text.size() <= prefix.size() || text.compare(0, prefix.size(), prefix) != 0) continue;
+        int fd = 0;
+        const char* const end = text.data() + text.size();
+        const auto [stop, error] = std::from_chars(text.data() + prefix.size(), end, fd);
+        if (error == std::errc() && stop == end && fd >= 0) return fd;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+FileIdentity IdentityOf(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+}  // namespace
+
+std::optional<FileIdentity> OutputIdentity(const std::filesystem::path& path) {
+    struct stat info {};
+    int fd = -1;
+    if (path.native() == kStandardInput) {
+        fd = STDOUT_FILENO;  // "-" as an output is standard output
+    } else if (const std::optional<std::intptr_t> named = OutputDescriptor(path)) {
+        fd = Fd(*named);
+    }
+    if (fd >= 0 ? ::fstat(fd, &info) != 0 : ::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return IdentityOf(info);
+}
+
+// The files to remove when stopped: a few slots, read by the signal handler,
+// which may only load them and unlink.
+namespace {
+
+std::atomic<const char*> stopFiles[8];
+
+extern "C" void OnStopSignal(int signal) {
+    const int saved = errno;
+    for (std::atomic<const char*>& slot : stopFiles) {
+        if (const char* file = slot.load()) ::unlink(file);
+    }
+    // Ended as the signal ends a program that does not handle it.
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+    errno = saved;
+}
+
+}  // namespace
+
+void InstallStopHandlers() noexcept {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action {};
+        if (::sigaction(signal, nullptr, &action) != 0) continue;
+        // A signal ignored when the program started (nohup, a background job
+        // without job control) stays ignored.
+        if (action.sa_handler == SIG_IGN) continue;
+        action = {};
+        action.sa_handler = &OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        for (const int other : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, other);
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+void RemoveWhenStopped(const std::filesystem::path& file) noexcept {
+    for (std::atomic<const char*>& slot : stopFiles) {
+        const char* empty = nullptr;
+        if (slot.compare_exchange_strong(empty, file.c_str())) return;
+    }
+}
+
+void KeepWhenStopped(const std::filesystem::path& file) noexcept {
+    for (std::atomic<const char*>& slot : stopFiles) {
+        const char* mine = file.c_str();
+        if (slot.compare_exchange_strong(mine, nullptr)) return;
+    }
+}
+
+void RemoveFilesOfAStop() noexcept {
+    for (std::atomic<const char*>& slot : stopFiles) {
+        if (const char* file = slot.load()) ::unlink(file);
+    }
+}
+
 InputFile::InputFile(const std::filesystem::path& path) : path_(path) {
     if (path.empty()) throw ConversionError("No log file was given.");
     int fd = -1;
-    if (path.native() == kStandardInput) {
+    const bool standardInput = path.native() == kStandardInput;
+    if (standardInput) {
         fd = STDIN_FILENO;
         owned_ = false;
     } else {
@@ -48,7 +141,17 @@ InputFile::InputFile(const std::filesystem::path& path) : path_(path) {
         throw FileError("Cannot open the log", path, error);
     }
     plain_ = S_ISREG(info.st_mode);
+    if (plain_ && standardInput) {
+        const off_t at = ::lseek(fd, 0, SEEK_CUR);
+        start_ = at > 0 ? static_cast<std::uint64_t>(at) : 0;
+    }
     if (plain_) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+FileIdentity InputFile::identity() const {
+    struct stat info {};
+    if (::fstat(Fd(handle_), &info) != 0) throw FileError("Cannot read the log", path_, errno);
+    return IdentityOf(info);
 }
 
 InputFile::~InputFile() {

@@ -7,6 +7,8 @@
 #define ERROR_DIRECTORY_NOT_SUPPORTED 336L
 #endif
 
+#include <atomic>
+#include <optional>
 #include <string>
 
 #include "conversion/conversion_error.h"
@@ -27,15 +29,20 @@ bool IsDirectory(const std::filesystem::path& path) noexcept {
 
 const bool kMappingHoldsTheFile = true;
 
-std::string ErrorText(int error) {
+namespace {
+
+// The system's own text for `error`, in the user's language; empty where its
+// message tables have none (as Wine's lack many).
+std::string SystemText(DWORD error) {
     wchar_t* text = nullptr;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    if (length == 0 || text == nullptr) return "Windows error " + std::to_string(error);
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    if (length == 0 || text == nullptr) return {};
     std::wstring wide(text, length);
     ::LocalFree(text);
-    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ')) {
+    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ' ||
+                             wide.back() == L'.')) {
         wide.pop_back();
     }
     const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
@@ -44,6 +51,120 @@ std::string ErrorText(int error) {
     ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(),
                           bytes, nullptr, nullptr);
     return utf8;
+}
+
+// The program's own words for the refusals users meet most, so that a
+// message never depends on the system's tables alone.
+const char* OwnText(DWORD error) noexcept {
+    switch (error) {
+        case ERROR_FILE_READ_ONLY:
+            return "The file is read-only";
+        case ERROR_DIRECTORY_NOT_SUPPORTED:
+        case ERROR_DIRECTORY:
+            return "It is a folder, not a file";
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_USER_MAPPED_FILE:
+            return "Another program is using the file";
+        case ERROR_FILE_NOT_FOUND:
+            return "There is no such file";
+        case ERROR_PATH_NOT_FOUND:
+            return "There is no such folder";
+        case ERROR_ACCESS_DENIED:
+            return "Access is denied";
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return "The disk is full";
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+std::string ErrorText(int error) {
+    const auto code = static_cast<DWORD>(error);
+    const std::string system = SystemText(code);
+    const char* own = OwnText(code);
+    if (own == nullptr) {
+        if (!system.empty()) return system + ".";
+        return "The system gives no reason (Windows error " + std::to_string(code) + ").";
+    }
+    std::string text(own);
+    if (!system.empty()) text += " (" + system + ")";
+    return text + ".";
+}
+
+namespace {
+
+std::optional<FileIdentity> IdentityOf(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(handle, &info)) return std::nullopt;
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+// The files to remove when stopped. The console's handler runs on a thread
+// of its own, while the program goes on: a file it deletes, held open by the
+// program (shared for deleting), goes once the process has ended.
+std::atomic<const wchar_t*> stopFiles[8];
+
+BOOL WINAPI OnConsoleStop(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            RemoveFilesOfAStop();
+            break;
+        default:
+            break;
+    }
+    return FALSE;  // then the system ends the program, as it would have
+}
+
+}  // namespace
+
+std::optional<std::intptr_t> OutputDescriptor(const std::filesystem::path& /*path*/) {
+    return std::nullopt;  // Windows names no open handle by a path
+}
+
+std::optional<FileIdentity> OutputIdentity(const std::filesystem::path& path) {
+    if (path == std::filesystem::path(kStandardInput)) {  // "-" as an output: standard output
+        HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        if (out == nullptr || out == INVALID_HANDLE_VALUE) return std::nullopt;
+        return IdentityOf(out);
+    }
+    HANDLE file = ::CreateFileW(path.c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::optional<FileIdentity> identity = IdentityOf(file);
+    ::CloseHandle(file);
+    return identity;
+}
+
+void InstallStopHandlers() noexcept { ::SetConsoleCtrlHandler(&OnConsoleStop, TRUE); }
+
+void RemoveWhenStopped(const std::filesystem::path& file) noexcept {
+    for (std::atomic<const wchar_t*>& slot : stopFiles) {
+        const wchar_t* empty = nullptr;
+        if (slot.compare_exchange_strong(empty, file.c_str())) return;
+    }
+}
+
+void KeepWhenStopped(const std::filesystem::path& file) noexcept {
+    for (std::atomic<const wchar_t*>& slot : stopFiles) {
+        const wchar_t* mine = file.c_str();
+        if (slot.compare_exchange_strong(mine, nullptr)) return;
+    }
+}
+
+void RemoveFilesOfAStop() noexcept {
+    for (std::atomic<const wchar_t*>& slot : stopFiles) {
+        if (const wchar_t* file = slot.load()) ::DeleteFileW(file);
+    }
 }
 
 InputFile::InputFile(const std::filesystem::path& path) : path_(path) {
@@ -69,6 +190,20 @@ InputFile::InputFile(const std::filesystem::path& path) : path_(path) {
     }
     handle_ = reinterpret_cast<std::intptr_t>(handle);
     plain_ = ::GetFileType(handle) == FILE_TYPE_DISK;
+    if (plain_ && !owned_) {
+        LARGE_INTEGER at{};
+        if (::SetFilePointerEx(handle, LARGE_INTEGER{}, &at, FILE_CURRENT) && at.QuadPart > 0) {
+            start_ = static_cast<std::uint64_t>(at.QuadPart);
+        }
+    }
+}
+
+FileIdentity InputFile::identity() const {
+    const std::optional<FileIdentity> identity = IdentityOf(Handle(handle_));
+    if (!identity) {
+        throw FileError("Cannot read the log", path_, static_cast<int>(::GetLastError()));
+    }
+    return *identity;
 }
 
 InputFile::~InputFile() {

@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 
 #include "conversion/conversion_error.h"
+#include "conversion/platform.h"
 
 namespace tsry {
 
@@ -51,13 +53,18 @@ void FlushFolder(const std::filesystem::path& file) {
 
 ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::move(target)) {
     if (target_.empty()) throw ConversionError("No output file was given.");
-    if (target_.native() == kStandardOutput) {
-        handle_ = STDOUT_FILENO;
+    struct stat info {};
+    std::optional<std::intptr_t> open = platform::OutputDescriptor(target_);
+    if (target_.native() == kStandardOutput) open = STDOUT_FILENO;
+    if (open) {
+        // A descriptor the program was given: written as it stands, where it
+        // stands (appending if it was opened to append), never replaced.
+        if (::fstat(Fd(*open), &info) != 0) throw FileError("Cannot write the script", target_, errno);
+        handle_ = *open;
         direct_ = true;
         ownsHandle_ = false;
         return;
     }
-    struct stat info {};
     bool replacing = false;
     if (::stat(target_.c_str(), &info) == 0) {
         if (S_ISDIR(info.st_mode)) throw FileError("Cannot replace the script", target_, EISDIR);
@@ -92,6 +99,7 @@ ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::mo
         const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             handle_ = fd;
+            platform::RemoveWhenStopped(temp_);
             break;
         }
         if ((errno != EEXIST && errno != EINTR) || attempt == 100) {
@@ -110,7 +118,10 @@ ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::mo
     }
 }
 
-ReplacementFile::~ReplacementFile() { Discard(); }
+ReplacementFile::~ReplacementFile() {
+    Discard();
+    platform::KeepWhenStopped(temp_);
+}
 
 void ReplacementFile::Discard() noexcept {
     if (handle_ < 0) return;
@@ -154,6 +165,7 @@ void ReplacementFile::Commit() {
         ::unlink(temp_.c_str());
         throw FileError("Cannot replace the script", target_, error);
     }
+    platform::KeepWhenStopped(temp_);
     FlushFolder(final_);
 }
 

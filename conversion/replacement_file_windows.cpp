@@ -13,6 +13,7 @@
 #include <string>
 
 #include "conversion/conversion_error.h"
+#include "conversion/platform.h"
 #include "conversion/replacement_file.h"
 
 namespace tsry {
@@ -102,10 +103,12 @@ ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::mo
     std::mt19937_64 random(std::random_device{}());
     for (int attempt = 0;; ++attempt) {
         temp_ = detail::TemporaryName(final_, detail::RandomSuffix(random));
-        HANDLE file = ::CreateFileW(temp_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Shared for deleting alone, so that a stopped program can remove it.
+        HANDLE file = ::CreateFileW(temp_.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             handle_ = reinterpret_cast<std::intptr_t>(file);
+            platform::RemoveWhenStopped(temp_);
             break;
         }
         const DWORD error = ::GetLastError();
@@ -115,7 +118,10 @@ ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::mo
     }
 }
 
-ReplacementFile::~ReplacementFile() { Discard(); }
+ReplacementFile::~ReplacementFile() {
+    Discard();
+    platform::KeepWhenStopped(temp_);
+}
 
 void ReplacementFile::Discard() noexcept {
     if (handle_ == -1) return;
@@ -167,6 +173,7 @@ void ReplacementFile::Commit() {
         ::DeleteFileW(temp_.c_str());
         Fail("Cannot replace the script", target_, error);
     }
+    platform::KeepWhenStopped(temp_);
 }
 
 }  // namespace tsry

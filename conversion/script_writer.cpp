@@ -155,7 +155,7 @@ void CheckField(const LogRecord& record, std::uint64_t line, const WrittenField&
 }  // namespace
 
 std::size_t& detail::MaxLiteralBytes() {
-    static std::size_t bytes = 65535;
+    static std::size_t bytes = 8191;
     return bytes;
 }
 

@@ -85,7 +85,9 @@ class ScriptWriter {
 
 namespace detail {
 // The most bytes the writer puts between the quotes of one string literal:
-// the game's compiler takes no longer token. At least 2. For tests.
+// 8191, the longest token that every compiler in use takes (the older one
+// stops at 8191 characters; today's misreads much longer ones). At least 2.
+// For tests.
 std::size_t& MaxLiteralBytes();
 }  // namespace detail
 

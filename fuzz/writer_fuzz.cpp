@@ -23,7 +23,7 @@ class StringSink final : public tsry::ByteSink {
     std::string text;
 };
 
-std::size_t literalLimit = 65535;
+std::size_t literalLimit = 8191;
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     static constexpr std::string_view kKinds[] = {"INT", "STR", "FLT", "LOC", "OBJ", "int"};
     const std::string_view kind = kKinds[bytes[0] % 6];
     const std::size_t limitChoice = bytes[0] / 6 % 16;
-    literalLimit = limitChoice == 0 ? 65535 : limitChoice + 1;
+    literalLimit = limitChoice == 0 ? 8191 : limitChoice + 1;
     tsry::detail::MaxLiteralBytes() = literalLimit;
     std::string rest(reinterpret_cast<const char*>(bytes) + 6, size - 6);
     for (char& c : rest) {

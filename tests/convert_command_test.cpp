@@ -97,16 +97,32 @@ TEST_F(ConvertCommand, ReportsFailuresWithItsNameAndExitsOne) {
     EXPECT_EQ(ReadFile("tsry.nss"), "old");
 }
 
-TEST_F(ConvertCommand, ExitsTwoOnUsageErrors) {
-    EXPECT_EQ(Run({}).status, 2);
-    EXPECT_EQ(Run({"a.log", "b.log"}).status, 2);
-    EXPECT_EQ(Run({"--bogus", "server.log"}).status, 2);
-    EXPECT_EQ(Run({"--count", "-o", "x.nss", "server.log"}).status, 2);
-    for (const char* parts : {"0", "-1", "two", "1.5", ""}) {
-        EXPECT_EQ(Run({"--parts", parts, "server.log"}).status, 2) << parts;
+TEST_F(ConvertCommand, ExitsTwoOnUsageErrorsSayingWhatIsWrong) {
+    const struct {
+        std::vector<std::string> args;
+        std::string problem;  // after the program's name
+    } cases[] = {
+        {{}, "no LOG was given: name the log to convert, or - for standard input"},
+        {{"--bogus", "server.log"}, "the following argument was not expected: --bogus"},
+        {{"--count", "-o", "x.nss", "server.log"}, "--output and --count cannot be used together"},
+        {{"--parts", "2", "--count", "server.log"}, "--parts and --count cannot be used together"},
+        {{"--parts", "0", "server.log"}, "--parts: \"0\" is not a whole number of 1 or more"},
+        {{"--parts", "-1", "server.log"}, "--parts: \"-1\" is not a whole number of 1 or more"},
+        {{"--parts", "two", "server.log"}, "--parts: \"two\" is not a whole number of 1 or more"},
+        {{"--parts", "1.5", "server.log"}, "--parts: \"1.5\" is not a whole number of 1 or more"},
+        {{"--parts", "", "server.log"}, "--parts: \"\" is not a whole number of 1 or more"},
+        {{"--parts", "99999999999999999999", "server.log"},
+         "--parts: \"99999999999999999999\" is too large"},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = Run(c.args);
+        EXPECT_EQ(outcome.status, 2) << c.problem;
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, "tsry-convert: " + c.problem +
+                                   "\nRun tsry-convert --help for more information.\n");
     }
-    EXPECT_EQ(Run({"--parts", "2", "--count", "server.log"}).status, 2);
     EXPECT_FALSE(std::filesystem::exists("tsry.nss"));
+    EXPECT_EQ(Run({"--parts", "007", "server.log"}).status, 0);
 }
 
 // A log of records a, o (a kind that writes nothing), b and c.

@@ -18,12 +18,12 @@ struct ModelResult {
 std::vector<std::string> ModelLines(const std::string& log);
 // `text` as the string literals of the script, quotes included: escaped,
 // and cut into literals of at most `limit` bytes joined by " + ".
-std::string Quoted(const std::string& text, std::size_t limit = 65535);
+std::string Quoted(const std::string& text, std::size_t limit = 8191);
 // Whether `text` may be written as it stands.
 bool IsPlain(const std::string& text);
 // The script of `log`, its literals at most `literalLimit` bytes long, or the
 // line of the first error.
-ModelResult Model(const std::string& log, std::size_t literalLimit = 65535);
+ModelResult Model(const std::string& log, std::size_t literalLimit = 8191);
 
 // The 13 opening lines and the 2 closing lines of every script.
 std::string ScriptOpening();

@@ -139,11 +139,19 @@ TEST_F(ParseLogTest, NamesTheOutputFileInTheStatus) {
     EXPECT_EQ(ReadFile("restore.nss"), Script({"    SetTSRYInt(\"a\", 1, 0, 0, 0);"}));
 }
 
-TEST_F(ParseLogTest, ConvertsALogThatIsItselfNamedTsryNss) {
+TEST_F(ParseLogTest, RefusesToReplaceTheLogItIsMadeFrom) {
+    // The only copy of the log would be lost: nothing is read or written.
     WriteFile("tsry.nss", Join(kExampleLog, "\r\n"));
-    ParseLog("tsry.nss", std::nullopt, progress_, status_);
-    EXPECT_EQ(ReadFile("tsry.nss"), Script(kExampleStatements));
+    try {
+        ParseLog("tsry.nss", std::nullopt, progress_, status_);
+        FAIL() << "no error";
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "the script \"tsry.nss\" would replace the log it is made from");
+    }
+    EXPECT_EQ(ReadFile("tsry.nss"), Join(kExampleLog, "\r\n"));
     EXPECT_EQ(dir_.Entries(), Strings{"tsry.nss"});
+    EXPECT_TRUE(progress_.calls.empty());
 }
 
 // A large log is read in two halves at once; the script must be the same as

@@ -176,24 +176,24 @@ TEST(ScriptWriter, RejectsScriptCodeInFieldsWrittenAsTheyStand) {
 }
 
 TEST(ScriptWriter, WritesLongTextAsLiteralsTheCompilerTakes) {
-    // At most 65535 bytes between the quotes of a literal; longer text in
-    // pieces joined with " + ", an escape pair never cut.
-    const std::string limit(65535, 'a');
+    // At most 8191 bytes between the quotes of a literal, which every
+    // compiler in use takes; longer text in pieces joined with " + ", an
+    // escape pair never cut.
+    const std::string limit(8191, 'a');
     EXPECT_EQ(Statements({"x<TS_RY>STR#n#" + limit + "#0#0#0#"}),
               CrLf({"    SetTSRYString(\"n\", \"" + limit + "\", 0, 0, 0);"}));
     EXPECT_EQ(Statements({"x<TS_RY>STR#n#" + limit + "b#0#0#0#"}),
               CrLf({"    SetTSRYString(\"n\", \"" + limit + "\" + \"b\", 0, 0, 0);"}));
-    const std::string huge(200000, 'h');
+    const std::string piece(8191, 'h');
+    const std::string huge = piece + piece + piece + "tail";
+    const std::string literals =
+        "\"" + piece + "\" + \"" + piece + "\" + \"" + piece + "\" + \"tail\"";
     EXPECT_EQ(Statements({"x<TS_RY>LOC#" + huge + "#" + huge + "*0*0*0*0*#0#0#0#"}),
-              CrLf({"    oTYArea=GetObjectByTag(\"" + huge.substr(0, 65535) + "\" + \"" +
-                        huge.substr(0, 65535) + "\" + \"" + huge.substr(0, 65535) + "\" + \"" +
-                        huge.substr(0, 3395) + "\");",
+              CrLf({"    oTYArea=GetObjectByTag(" + literals + ");",
                     "    vTYVector=Vector(0, 0, 0);", "    lTYLoc=Location(oTYArea, vTYVector, 0);",
-                    "    SetTSRYLocationC(\"" + huge.substr(0, 65535) + "\" + \"" +
-                        huge.substr(0, 65535) + "\" + \"" + huge.substr(0, 65535) + "\" + \"" +
-                        huge.substr(0, 3395) + "\", lTYLoc, 0, 0, 0);"}));
+                    "    SetTSRYLocationC(" + literals + ", lTYLoc, 0, 0, 0);"}));
     // An escape pair that would straddle the limit starts the next literal.
-    const std::string before(65534, 'a');
+    const std::string before(8190, 'a');
     EXPECT_EQ(Statements({"x<TS_RY>STR#n#" + before + "\"\\#0#0#0#"}),
               CrLf({"    SetTSRYString(\"n\", \"" + before + "\" + \"\\\"\\\\\", 0, 0, 0);"}));
     EXPECT_EQ(Statements({"x<TS_RY>STR#n#" + before.substr(1) + "\\\\x#0#0#0#"}),

@@ -56,5 +56,75 @@ TEST_F(Streams, ReadOnceWithOrWithoutProgress) {
     EXPECT_EQ(out, "30000\n");
 }
 
+// Two records, the first line 23 bytes long.
+constexpr std::string_view kTwoLines = "x<TS_RY>INT#a#1#0#0#0#\nx<TS_RY>INT#b#2#0#0#0#\n";
+
+TEST_F(Streams, DescriptorsAreWrittenWhereTheyStandAndInputReadFromWhereItStands) {
+    WriteFile("two.log", kTwoLines);
+    WriteFile("second.log", kTwoLines.substr(23));
+    const std::string convert = std::string(TSRY_CONVERT_EXE) + " ";
+    const std::string in = "cd '" + dir_.path().string() + "' && ";
+    ASSERT_EQ(test::Shell(in + convert + "-o both.nss two.log >/dev/null"), 0);
+    ASSERT_EQ(test::Shell(in + convert + "-o second.nss second.log >/dev/null"), 0);
+    const std::string both = ReadFile("both.nss");
+    const std::string second = ReadFile("second.nss");
+    const struct {
+        std::string command;
+        int status;
+        std::string file;  // what it holds afterwards
+        std::string expected;
+    } cases[] = {
+        {"echo old > a.nss && " + convert + "-o /dev/stdout two.log >> a.nss 2>/dev/null", 0,
+         "a.nss", "old\n" + both},
+        {"printf old > b.nss && " + convert + "-o /dev/fd/3 two.log 3>> b.nss >/dev/null", 0,
+         "b.nss", "old" + both},
+        {convert + "-o /proc/self/fd/1 two.log 2>/dev/null | cat > c.nss", 0, "c.nss", both},
+        {convert + "-o /dev/stderr two.log 2> d.nss", 0, "d.nss",
+         both + "Parsing complete, script written to /dev/stderr.\n"},
+        {"(head -c 23 >/dev/null; " + convert + "-o - - 2>/dev/null) < two.log > e.nss", 0,
+         "e.nss", second},
+        {"(head -c 23 >/dev/null; " + convert + "--count -) < two.log > f.txt", 0, "f.txt", "1\n"},
+        {"echo old > g.nss && " + convert + "-o /dev/fd/9 two.log 9<&- 2> g.nss", 1, "g.nss",
+         "tsry-convert: Cannot write the script \"/dev/fd/9\": Bad file descriptor\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(test::Shell(in + c.command), c.status) << c.command;
+        EXPECT_TRUE(ReadFile(c.file) == c.expected) << c.command << ":\n" << ReadFile(c.file);
+    }
+    EXPECT_EQ(ReadFile("two.log"), kTwoLines);
+}
+
+TEST_F(Streams, AScriptThatWouldReplaceItsLogIsRefusedBeforeAnythingIsRead) {
+    const std::string convert = std::string(TSRY_CONVERT_EXE) + " ";
+    const std::string in = "cd '" + dir_.path().string() + "' && ";
+    const std::string replace = " would replace the log it is made from\n";
+    const struct {
+        std::string command;
+        std::string message;
+    } cases[] = {
+        {"-o two.log two.log", "tsry-convert: the script \"two.log\"" + replace},
+        {"tsry.nss", "tsry-convert: the script \"tsry.nss\"" + replace},
+        {"- < tsry.nss", "tsry-convert: the script \"tsry.nss\"" + replace},
+        {"-o hard.nss two.log", "tsry-convert: the script \"hard.nss\"" + replace},
+        {"-o link.nss two.log", "tsry-convert: the script \"link.nss\"" + replace},
+        {"-o sub/../two.log ./two.log", "tsry-convert: the script \"sub/../two.log\"" + replace},
+        {"-o - two.log >> two.log",
+         "tsry-convert: the script \"-\" would be written into the log it is made from\n"},
+    };
+    WriteFile("two.log", kTwoLines);
+    WriteFile("tsry.nss", kTwoLines);
+    std::filesystem::create_directory("sub");
+    std::filesystem::create_hard_link("two.log", "hard.nss");
+    std::filesystem::create_symlink("two.log", "link.nss");
+    for (const auto& c : cases) {
+        EXPECT_EQ(test::Shell(in + convert + c.command + " 2>err.txt"), 1) << c.command;
+        EXPECT_EQ(ReadFile("err.txt"), c.message);
+        EXPECT_EQ(ReadFile("two.log"), kTwoLines) << c.command;
+        EXPECT_EQ(ReadFile("tsry.nss"), kTwoLines) << c.command;
+    }
+    EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"err.txt", "hard.nss", "link.nss", "sub",
+                                                        "tsry.nss", "two.log"}));
+}
+
 }  // namespace
 }  // namespace tsry

@@ -6,6 +6,8 @@
 #include <array>
 #include <vector>
 
+#include "conversion/platform.h"
+
 namespace tsry {
 
 namespace {
@@ -223,6 +225,10 @@ LRESULT Win32Form1::Handle(UINT message, WPARAM w, LPARAM l) {
                            SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
             return 0;
         }
+        case WM_ENDSESSION:
+            // The session ends, and the program with it, wherever it stands.
+            if (w != FALSE) platform::RemoveFilesOfAStop();
+            return 0;
         case WM_DESTROY:
             ::PostQuitMessage(0);
             return 0;
