@@ -114,7 +114,9 @@ ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::mo
                 (void)::fchown(Fd(handle_), static_cast<uid_t>(-1), info.st_gid);
             }
         }
-        (void)::fchmod(Fd(handle_), info.st_mode & 07777);
+        // The permissions and the sticky bit; never the set-user-ID and
+        // set-group-ID bits, which cp drops too.
+        (void)::fchmod(Fd(handle_), info.st_mode & 01777);
     }
 }
 

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "conversion/file_source.h"
 #include "tests/test_support.h"
 
 namespace tsry {
@@ -70,6 +72,28 @@ TEST_F(ConvertCommand, DrawsProgressOnlyOnATerminal) {
     EXPECT_EQ(terminal.err.back(), '\r');  // the bar is wiped at the end
     EXPECT_EQ(terminal.out, "Parsing complete, tsry.nss created.\n");
     EXPECT_EQ(ReadFile("tsry.nss"), kGoldScript);
+}
+
+TEST_F(ConvertCommand, TerminalProgressOfALogThatGrowsStopsAtAHundredPercent) {
+    std::string log;
+    for (int i = 0; i < 2000; ++i) log += "[t] <TS_RY>INT#v" + std::to_string(i) + "#1#0#0#0#\r\n";
+    WriteFile("growing.log", log);
+    test::ScopedSetting<ReadingWay> copied(detail::ForcedReadingWay(), ReadingWay::kCopied);
+    test::ScopedSetting<std::size_t> chunk(detail::CopiedChunkSize(), 4096);
+    // The server writes as much again while the first piece is scanned.
+    detail::AfterEachChunk() = [&log, grown = false](std::uint64_t) mutable {
+        if (!grown) std::ofstream("growing.log", std::ios::binary | std::ios::app) << log;
+        grown = true;
+    };
+    const Outcome outcome = Run({"growing.log"}, true);
+    detail::AfterEachChunk() = nullptr;
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    int highest = 0;
+    for (std::size_t at = outcome.err.find("] "); at != std::string::npos;
+         at = outcome.err.find("] ", at + 1)) {
+        highest = std::max(highest, std::stoi(outcome.err.substr(at + 2)));
+    }
+    EXPECT_EQ(highest, 100) << outcome.err;
 }
 
 TEST_F(ConvertCommand, CountsLines) {

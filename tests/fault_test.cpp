@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -223,6 +225,73 @@ TEST_F(Faults, KilledMidConversionLeavesTheOldScriptOrTheNewOneWhole) {
     }
     std::cout << "[          ] old script kept " << sawOld << " times, new one whole " << sawNew
               << " times\n";
+}
+
+TEST_F(Faults, StoppedBySignalsRemovesTheTemporaryFileAndKeepsTheOldScript) {
+    // A run blocked on a FIFO whose writer has said nothing yet: the
+    // temporary file is there, waiting for the script.
+    ASSERT_EQ(::mkfifo("log.fifo", 0600), 0);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        WriteFile("tsry.nss", kOldScript);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (const int other : {SIGINT, SIGTERM, SIGHUP}) ::signal(other, SIG_DFL);
+            ::execl(TSRY_CONVERT_EXE, "tsry-convert", "log.fifo", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        const int server = ::open("log.fifo", O_WRONLY);
+        ASSERT_GE(server, 0);
+        (void)!::write(server, "[t] start\r\n", 11);
+        bool waiting = false;
+        for (int i = 0; i < 500 && !waiting; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            waiting = dir_.Entries().size() == 3;
+        }
+        EXPECT_TRUE(waiting) << "no temporary file appeared";
+        ::kill(child, signal);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ::close(server);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal << ": " << status;
+        EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"log.fifo", "tsry.nss"})) << signal;
+        EXPECT_EQ(ReadFile("tsry.nss"), kOldScript);
+    }
+}
+
+TEST_F(Faults, FlushesTheScriptThenRenamesItThenFlushesTheFolder) {
+    // In that order, or a crash could leave an empty script, or none.
+    if (test::Shell("strace -o /dev/null true 2>/dev/null") != 0) {
+        GTEST_SKIP() << "strace cannot trace here";
+    }
+    WriteFile("server.log", RecordsLog(3));
+    ASSERT_EQ(test::Shell("strace -f -e trace=openat,fsync,fdatasync,rename,renameat,renameat2 "
+                          "-o trace.txt " TSRY_CONVERT_EXE " server.log >/dev/null"),
+              0);
+    std::vector<std::string> steps;
+    std::map<std::string, std::string> opened;  // what each descriptor was last opened on
+    std::istringstream trace(ReadFile("trace.txt"));
+    for (std::string line; std::getline(trace, line);) {
+        const std::size_t result = line.rfind(" = ");
+        const std::string fd = result == std::string::npos ? "" : line.substr(result + 3);
+        if (line.find("openat(") != std::string::npos) {
+            opened[fd] = line.find("\"tsry.nss.tmp.") != std::string::npos ? "the script"
+                         : line.find("O_DIRECTORY") != std::string::npos  ? "the folder"
+                                                                          : "another file";
+        }
+        if (line.find("rename") != std::string::npos) steps.push_back(line.substr(line.find("ren")));
+        for (const std::string& name : {std::string("fsync("), std::string("fdatasync(")}) {
+            const std::size_t at = line.find(name);
+            if (at == std::string::npos) continue;
+            steps.push_back("flush " +
+                            opened[line.substr(at + name.size(), line.find(')') - at - name.size())]);
+        }
+    }
+    ASSERT_EQ(steps.size(), 3u) << ReadFile("trace.txt");
+    EXPECT_EQ(steps[0], "flush the script");
+    EXPECT_EQ(steps[1].substr(0, 21), "rename(\"tsry.nss.tmp.") << steps[1];
+    EXPECT_NE(steps[1].find(", \"tsry.nss\") = 0"), std::string::npos) << steps[1];
+    EXPECT_EQ(steps[2], "flush the folder");
 }
 
 TEST_F(Faults, OddBytesPassThroughQuotedText) {

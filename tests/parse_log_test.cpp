@@ -211,15 +211,25 @@ TEST_F(TwoHalves, SplitAtEveryPlaceNearTheMiddle) {
 }
 
 TEST_F(TwoHalves, NumberABadLineInTheSecondHalfFromTheStart) {
-    std::string log;
-    for (int i = 0; i < 1000; ++i) log += "x<TS_RY>INT#n" + std::to_string(i) + "#1#0#0#0#\r\n";
-    log += "x<TS_RY>INT#broken\r\n";
-    WriteFile("server.log", log);
-    EXPECT_EQ(Failure("server.log").substr(0, 11), "line 1001: ");
-    // And the first half's bad line is the one reported when both have one.
-    log = "x<TS_RY>INT#early\r\n" + log;
-    WriteFile("server.log", log);
-    EXPECT_EQ(Failure("server.log").substr(0, 8), "line 1: ");
+    std::string good;
+    for (int i = 0; i < 1000; ++i) good += "x<TS_RY>INT#n" + std::to_string(i) + "#1#0#0#0#\r\n";
+    const struct {
+        std::string log;
+        std::string message;  // its start
+    } cases[] = {
+        {good + "x<TS_RY>INT#broken\r\n", "line 1001: the record after"},
+        // Checked once the halves are merged, by the line of the newest value.
+        {good + "x<TS_RY>INT#late#1)#0#0#0#\r\n", "line 1001: the Value of INT record \"late\""},
+        {good + "x<TS_RY>INT#n3#1)#0#0#0#\r\n", "line 1001: the Value of INT record \"n3\""},
+        {good + "x<TS_RY>LOC#home#a*1#0#0#0#\r\n", "line 1001: the location of variable"},
+        // The first half's bad line is the one reported when both have one.
+        {"x<TS_RY>INT#early\r\n" + good + "x<TS_RY>INT#broken\r\n", "line 1: the record after"},
+    };
+    for (const auto& c : cases) {
+        WriteFile("server.log", c.log);
+        const std::string message = Failure("server.log");
+        EXPECT_EQ(message.substr(0, c.message.size()), c.message) << message;
+    }
 }
 
 // Every failure leaves an earlier script exactly as it was and no temporary file.
@@ -260,6 +270,11 @@ TEST_F(ParseLogFailure, MalformedRecordLine) {
               "line 4: the record after <TS_RY> is cut short: only 2 of its 6 fields (Kind, "
               "Name) end with \"#\"; missing: Value, Extra1, Extra2, Extra3. A record line must "
               "read Kind#Name#Value#Extra1#Extra2#Extra3# after the tag.");
+    ExpectNothingChanged();
+    // A long field is looked for within its own line, not in the next one.
+    WriteFile("server.log", "x<TS_RY>INT#" + std::string(100, 'v') + "\r\nx<TS_RY>INT#b#1#0#0#0#\r\n");
+    EXPECT_EQ(Failure("server.log").substr(0, 62),
+              "line 1: the record after <TS_RY> is cut short: only 1 of its 6");
     ExpectNothingChanged();
 }
 

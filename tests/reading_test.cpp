@@ -63,10 +63,15 @@ class Reading : public ::testing::TestWithParam<ReadingWay> {
         return "The log " + QuotedPath(dir_ / "server.log") +
                " was cut short by another program while it was being read.";
     }
-    // Truncates the log to `size` bytes once a read has passed `after`, once.
-    void TruncateAfter(std::uint64_t after, std::uint64_t size) {
-        detail::AfterEachChunk() = [path = dir_ / "server.log", after, size,
+    // Truncates the log to `size` bytes once a read has passed `after`, once;
+    // before that, appends `grow` to it after the first read.
+    void TruncateAfter(std::uint64_t after, std::uint64_t size, std::string grow = {}) {
+        detail::AfterEachChunk() = [path = dir_ / "server.log", after, size, grow,
                                     done = false](std::uint64_t at) mutable {
+            if (!grow.empty()) {
+                std::ofstream(path, std::ios::binary | std::ios::app) << grow;
+                grow.clear();
+            }
             std::error_code error;
             if (!done && at >= after) std::filesystem::resize_file(path, size, error);
             done = done || at >= after;
@@ -138,24 +143,35 @@ TEST_P(Reading, NoticesALogCutShortWhileItIsRead) {
     for (int i = 0; i < 20000; ++i) log += "[t] <TS_RY>INT#v" + std::to_string(i) + "#1#0#0#0#\r\n";
     const auto size = static_cast<std::uint64_t>(log.size());
     const std::string last = "[t] <TS_RY>STR#last#" + std::string(100000, 'v') + "#0#0#0#";
+    // A tag that ends where the first copied read does (at 4099).
+    const std::string tagAtABoundary =
+        std::string(4089, 'c') + "\r\nx<TS_RY>INT#cut#1#0#0#0#\r\n";
+    std::string grown;
+    for (int i = 0; i < 200; ++i) grown += "[t] <TS_RY>INT#g" + std::to_string(i) + "#1#0#0#0#\r\n";
+    const std::uint64_t none = ~std::uint64_t{0};
     const struct {
         const char* name;
         std::uint64_t after;   // truncated once a read passes this offset
         std::uint64_t to;      // to this size
         std::uint64_t split;   // halves from this size
         std::string lastLine;  // appended to the log
+        std::string head;      // put before it
+        std::string grow;      // appended once the first read is done
     } cases[] = {
-        {"early, one reader", 1, 1000, ~std::uint64_t{0}, ""},
-        {"early, in halves", 1, 1000, 1, ""},
-        {"near the middle, in halves", size / 2 + 100, size / 2 - 10, 1, ""},
+        {"early, one reader", 1, 1000, none, "", "", ""},
+        {"early, in halves", 1, 1000, 1, "", "", ""},
+        {"near the middle, in halves", size / 2 + 100, size / 2 - 10, 1, "", "", ""},
         // The final line, without a line end, lost once it has been read.
-        {"the final line", size + last.size(), size, ~std::uint64_t{0}, last},
+        {"the final line", size + last.size(), size, none, last, "", ""},
+        {"right after a tag", 4099, 4099, none, "", tagAtABoundary, ""},
+        // Grown, read into what grew, then cut back to above the first size.
+        {"grown, then cut", size + 1000, size + 1, none, "", "", grown},
     };
     for (const auto& c : cases) {
-        WriteFile(dir_ / "server.log", log + c.lastLine);
+        WriteFile(dir_ / "server.log", c.head + log + c.lastLine);
         WriteFile(dir_ / "tsry.nss", "old\r\n");
         ScopedSetting<std::uint64_t> halves(detail::MinimumSplitSize(), c.split);
-        TruncateAfter(c.after, c.to);
+        TruncateAfter(c.after, c.to, c.grow);
         EXPECT_EQ(Failure(), CutShortMessage()) << c.name;
         EXPECT_EQ(ReadFile(dir_ / "tsry.nss"), "old\r\n") << c.name;
         EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"server.log", "tsry.nss"}));

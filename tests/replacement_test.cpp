@@ -128,7 +128,13 @@ TEST_F(Replacement, KeepsTheOwnerAndGroupWhereAllowed) {
     ASSERT_EQ(::stat((dir_ / "tsry.nss").c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, 1234u);
     EXPECT_EQ(info.st_gid, 5678u);
-    EXPECT_EQ(info.st_mode & 07777, 02660u);
+    EXPECT_EQ(info.st_mode & 07777, 0660u);  // the set-group-ID bit dropped, as cp does
+    // Ours, but with another group: the group stays.
+    ASSERT_EQ(::chown((dir_ / "tsry.nss").c_str(), ::geteuid(), 4321), 0);
+    Convert(dir_ / "tsry.nss");
+    ASSERT_EQ(::stat((dir_ / "tsry.nss").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, ::geteuid());
+    EXPECT_EQ(info.st_gid, 4321u);
 }
 
 TEST_F(Replacement, WritesToAPipeDirectlyAndOnlyAWholeScript) {

@@ -168,6 +168,10 @@ TEST(ScriptWriter, RejectsScriptCodeInFieldsWrittenAsTheyStand) {
         const std::string message = Rejection(c.line);
         EXPECT_EQ(message.substr(0, c.message.size()), c.message) << message;
     }
+    // A value shown whole says nothing of its length.
+    EXPECT_EQ(Rejection("x<TS_RY>INT#a#" + std::string(64, '(') + "#0#0#0#"),
+              "line 1: the Value of INT record \"a\" is not a plain value: \"" +
+                  std::string(64, '(') + "\"");
     // Kinds that write nothing, and the parts of a line that are never
     // written, may hold anything.
     EXPECT_EQ(Statements({Nul("x<TS_RY>OBJ#a#@);#@#@#@#")}), "");

@@ -127,6 +127,55 @@ TEST_F(OnWindows, EitherSeparatorAndDriveRelativePaths) {
     EXPECT_EQ(ReadFile(dir_ / "logs" / "old" / "drive.nss"), test::GoldScript());
 }
 
+TEST_F(OnWindows, RefusalsSayWhyInTheProgramsOwnWords) {
+    // Whatever the system's message tables hold (Wine's lack many), then
+    // the system's own text where it has one.
+    const struct {
+        DWORD code;
+        std::string words;
+    } cases[] = {
+        {ERROR_FILE_READ_ONLY, "The file is read-only"},
+        {336 /* ERROR_DIRECTORY_NOT_SUPPORTED */, "It is a folder, not a file"},
+        {ERROR_DIRECTORY, "It is a folder, not a file"},
+        {ERROR_SHARING_VIOLATION, "Another program is using the file"},
+        {ERROR_FILE_NOT_FOUND, "There is no such file"},
+        {ERROR_PATH_NOT_FOUND, "There is no such folder"},
+        {ERROR_ACCESS_DENIED, "Access is denied"},
+        {ERROR_DISK_FULL, "The disk is full"},
+        {123456789, "The system gives no reason (Windows error 123456789)"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = platform::ErrorText(static_cast<int>(c.code));
+        EXPECT_EQ(text.substr(0, c.words.size()), c.words) << text;
+        EXPECT_EQ(text.back(), '.') << text;
+        if (c.code != 123456789) {
+            EXPECT_EQ(text.find("Windows error"), std::string::npos) << text;
+        }
+    }
+    // As the user meets them.
+    WriteFile(dir_ / "server.log", test::kGoldLog);
+    fs::create_directories(dir_ / "folder");
+    EXPECT_EQ(Failure(dir_ / "server.log", dir_ / "folder"),
+              "Cannot replace the script " + QuotedPath(dir_ / "folder") + ": " +
+                  platform::ErrorText(336));
+    EXPECT_EQ(Failure(dir_ / "folder", dir_ / "tsry.nss"),
+              "Cannot open the log " + QuotedPath(dir_ / "folder") + ": " +
+                  platform::ErrorText(336));
+}
+
+TEST_F(OnWindows, AScriptThatWouldReplaceItsLogIsRefused) {
+    WriteFile(dir_ / "server.log", test::kGoldLog);
+    ASSERT_TRUE(::CreateHardLinkW((dir_ / "hard.nss").c_str(), (dir_ / "server.log").c_str(),
+                                  nullptr));
+    const std::wstring other = dir_.path().native() + L"/./server.log";
+    for (const fs::path& output : {dir_ / "server.log", dir_ / "hard.nss", fs::path(other)}) {
+        EXPECT_EQ(Failure(dir_ / "server.log", output),
+                  "the script " + QuotedPath(output) + " would replace the log it is made from");
+    }
+    EXPECT_EQ(ReadFile(dir_ / "server.log"), test::kGoldLog);
+    EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"hard.nss", "server.log"}));
+}
+
 TEST_F(OnWindows, TheSystemSaysWhatWentWrong) {
     const std::string message = Failure(dir_ / "missing.log", dir_ / "tsry.nss");
     EXPECT_EQ(message, "Cannot open the log " + QuotedPath(dir_ / "missing.log") + ": " +
