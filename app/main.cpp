@@ -11,6 +11,9 @@
 #ifndef TSRY_VERSION
 #define TSRY_VERSION "unknown"
 #endif
+#ifndef TSRY_APP_ID
+#define TSRY_APP_ID "tsry-log-parser"
+#endif
 
 namespace {
 
@@ -35,7 +38,7 @@ int main(int argc, char** argv) {
     ::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication::setApplicationName(QString::fromLatin1(kProgramName));
     QCoreApplication::setApplicationVersion(QStringLiteral(TSRY_VERSION));
-    QGuiApplication::setDesktopFileName(QString::fromLatin1(kProgramName));
+    QGuiApplication::setDesktopFileName(QStringLiteral(TSRY_APP_ID));
     // QApplication takes its own options (-platform, -style, ...) out of the
     // arguments before they are parsed here.
     const std::unique_ptr<QCoreApplication> app =
