@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 WINDOWS_BUILD ?= build-windows
 
 .PHONY: all deps configure build test run convert-sample screenshot bench sanitize fuzz format tidy clean \
-	windows test-windows package screenshot-windows
+	windows test-windows package check-package screenshot-windows
 
 all: build
 
@@ -76,9 +76,14 @@ screenshot-windows: windows
 	    $(WINDOWS_BUILD)/after-parse.png --gtest_filter='*BrowseThenParse*'
 
 # Release packages in dist/: the Windows zip and the Debian package, each
-# unpacked and tried.
+# unpacked and tried, and their SHA256SUMS.
 package: build windows
 	./scripts/package $(BUILD) $(WINDOWS_BUILD) dist
+
+# The packages checked as a distribution would: lintian, appstreamcli,
+# desktop-file-validate and man's warnings, each without a remark.
+check-package: package
+	./scripts/check-packages dist
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,9 +1,37 @@
 #include <signal.h>
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "conversion/platform.h"
 #include "window/form1.h"
+
+#ifndef TSRY_VERSION
+#define TSRY_VERSION "unknown"
+#endif
+#ifndef TSRY_APP_ID
+#define TSRY_APP_ID "tsry-log-parser"
+#endif
+
+namespace {
+
+constexpr const char* kProgramName = "tsry-log-parser";
+
+// --help and --version only print, so they need no display: they work on a
+// server over ssh too.
+bool OnlyPrints(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        for (const char* option : {"-h", "--help", "-v", "--version"}) {
+            if (std::strcmp(argv[i], option) == 0) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // A write past a file size limit then fails with its error, which removes
@@ -12,9 +40,40 @@ int main(int argc, char** argv) {
     // Stopped by a signal (the session ending, kill), it removes the
     // temporary file of a Parse under way first.
     tsry::platform::InstallStopHandlers();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("tsry-log-parser"));
-    QApplication::setDesktopFileName(QStringLiteral("tsry-log-parser"));
+    QCoreApplication::setApplicationName(QString::fromLatin1(kProgramName));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TSRY_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral(TSRY_APP_ID));
+    // QApplication takes its own options (-platform, -style, ...) out of the
+    // arguments before they are parsed here.
+    const std::unique_ptr<QCoreApplication> app =
+        OnlyPrints(argc, argv) ? std::make_unique<QCoreApplication>(argc, argv)
+                               : std::make_unique<QApplication>(argc, argv);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Converts a persistence log into tsry.nss, the script that restores every variable it "
+        "holds, in a window: Browse picks the log, Parse writes tsry.nss into the folder the "
+        "program was started from."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Print this help message and exit"));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Print the program's version and exit"));
+    parser.addOptions({help, version});
+    const auto usageError = [](const QString& what) {
+        std::fprintf(stderr, "%s: %s\nRun with --help for more information.\n", kProgramName,
+                     qPrintable(what));
+        return 2;
+    };
+    if (!parser.parse(QCoreApplication::arguments())) return usageError(parser.errorText());
+    if (parser.isSet(version)) parser.showVersion();
+    if (parser.isSet(help)) parser.showHelp(0);
+    if (!parser.positionalArguments().isEmpty()) {
+        return usageError(QStringLiteral("unexpected argument '%1'")
+                              .arg(parser.positionalArguments().constFirst()));
+    }
+
+    // Only a QApplication gets this far: OnlyPrints() held no option that
+    // lets the program go on.
     tsry::Form1 window;
     window.show();
     return QApplication::exec();
