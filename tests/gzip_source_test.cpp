@@ -3,9 +3,15 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,6 +25,36 @@ namespace {
 using test::ChunkedSource;
 
 const std::filesystem::path kPath = "x.log.gz";
+
+// Ends the test program if it lives longer than a minute, so that a source
+// that loops or waits for ever fails the tests instead of stopping them.
+class Watchdog {
+  public:
+    Watchdog()
+        : thread_([this] {
+              std::unique_lock lock(mutex_);
+              if (!ended_.wait_for(lock, std::chrono::minutes(1), [this] { return done_; })) {
+                  std::fputs("The GzipSource hangs.\n", stderr);
+                  std::abort();
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            const std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        ended_.notify_one();
+        thread_.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    bool done_ = false;
+    std::thread thread_;
+};
 
 // `text` as one gzip member, as gzip writes it.
 std::string Gzip(std::string_view text) {
@@ -55,6 +91,7 @@ std::string Text(std::size_t size, std::uint32_t seed = 1) {
 // `out` gets what came out before an error.
 std::string Inflate(const std::string& gzip, std::vector<std::size_t> pieces,
                     std::size_t bufferSize, std::size_t sniffed = 0, std::string* out = nullptr) {
+    const Watchdog watchdog;
     std::string local;
     std::string& text = out != nullptr ? *out : local;
     if (sniffed > 0) pieces.insert(pieces.begin(), sniffed);
@@ -201,6 +238,7 @@ TEST(GzipSource, NamesTheFileWhenTheDataIsCutShortOrDamaged) {
 TEST(GzipSource, StopsWhenTheReaderGivesUpEarly) {
     const std::string gzip = Gzip(Text(std::size_t{8} << 20));
     for (const int chunks : {0, 1, 3}) {
+        const Watchdog watchdog;
         ChunkedSource compressed(gzip, {4096});
         GzipSource source(compressed, kPath, {}, 65536);
         for (int i = 0; i < chunks; ++i) EXPECT_EQ(source.NextChunk().size(), 65536u);
@@ -239,6 +277,7 @@ TEST(GzipSource, PassesOnTheErrorsOfTheCompressedSource) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
+        const Watchdog watchdog;
         FailingSource compressed(gzip, c.failAfter);
         GzipSource source(compressed, kPath, {}, 1000);
         std::string out;
