@@ -26,6 +26,11 @@ struct Stopped {};
 
 }  // namespace
 
+bool& detail::InflateOnCallersThread() {
+    static bool own = false;
+    return own;
+}
+
 bool StartsLikeGzip(std::string_view firstBytes) noexcept {
     return firstBytes.size() >= 2 && static_cast<unsigned char>(firstBytes[0]) == kMagic[0] &&
            static_cast<unsigned char>(firstBytes[1]) == kMagic[1];
@@ -209,6 +214,7 @@ GzipSource::GzipSource(ByteSource& compressed, std::filesystem::path path,
                                            compressedRead_, stop_)) {
     buffers_[0].reset(new char[bufferSize_]);
     buffers_[1].reset(new char[bufferSize_]);
+    if (detail::InflateOnCallersThread()) return;
     try {
         helper_ = std::thread(&GzipSource::HelperLoop, this);
     } catch (const std::system_error&) {

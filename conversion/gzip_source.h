@@ -45,8 +45,9 @@ class GzipSource final : public ByteSource {
     // kMaxBufferSize) is the size of each of the two buffers handed out.
     GzipSource(ByteSource& compressed, std::filesystem::path path,
                std::string_view alreadyRead = {}, std::size_t bufferSize = kDefaultBufferSize);
-    // Stops the helper thread, even in the middle of the data (once the
-    // chunk of `compressed` it is inflating is used up).
+    // Stops the helper thread, even in the middle of the data: at once if it
+    // waits for a buffer, else once it has inflated what it was last given
+    // (a read of `compressed` it is waiting on has to return first).
     ~GzipSource() override;
     GzipSource(const GzipSource&) = delete;
     GzipSource& operator=(const GzipSource&) = delete;
@@ -90,5 +91,10 @@ class GzipSource final : public ByteSource {
     std::exception_ptr error_;  // why, if it was not the end of the data
     std::thread helper_;
 };
+
+namespace detail {
+// Inflates on the caller's thread, as when no thread can be had. For tests.
+bool& InflateOnCallersThread();
+}  // namespace detail
 
 }  // namespace tsry

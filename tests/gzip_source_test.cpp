@@ -23,6 +23,7 @@ namespace tsry {
 namespace {
 
 using test::ChunkedSource;
+using test::ScopedSetting;
 
 const std::filesystem::path kPath = "x.log.gz";
 
@@ -156,16 +157,19 @@ TEST(GzipSource, HandsOutEveryMemberWhateverThePieces) {
          GzipSource::kDefaultBufferSize,
          one.size()},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string gzip;
-        std::string text;
-        for (const std::string& member : c.members) {
-            gzip += Gzip(member);
-            text += member;
+    for (const bool own : {false, true}) {
+        const ScopedSetting onCallersThread(detail::InflateOnCallersThread(), own);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (own ? ", on the caller's thread" : ""));
+            std::string gzip;
+            std::string text;
+            for (const std::string& member : c.members) {
+                gzip += Gzip(member);
+                text += member;
+            }
+            gzip += c.after;
+            EXPECT_TRUE(Inflate(gzip, c.pieces, c.bufferSize, c.sniffed) == text);
         }
-        gzip += c.after;
-        EXPECT_TRUE(Inflate(gzip, c.pieces, c.bufferSize, c.sniffed) == text);
     }
 }
 
@@ -222,6 +226,8 @@ TEST(GzipSource, NamesTheFileWhenTheDataIsCutShortOrDamaged) {
     };
     for (const Case& c : cases) {
         for (const std::size_t piece : {std::size_t{1}, std::size_t{4096}}) {
+            // The caller's thread inflates in pieces of 1.
+            const ScopedSetting onCallersThread(detail::InflateOnCallersThread(), piece == 1);
             SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(piece));
             std::string out;
             try {
