@@ -13,6 +13,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# zlib from Debian's libz-mingw-w64-dev, the static library (libz.a, not the
+# import library of a DLL), so that the programs need nothing beside them.
+set(ZLIB_USE_STATIC_LIBS ON)
 
 # Wine runs what the build runs (tests, test discovery), in a prefix of the
 # build's own; scripts/wine-run creates it on first use.
