@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "conversion/log_halves.h"
+#include "conversion/open_log.h"
 #include "conversion/parse_log.h"
 #include "window/form1.h"
 

@@ -5,11 +5,14 @@
 #include <charconv>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "conversion/conversion_error.h"
 #include "conversion/file_source.h"
 #include "conversion/log_halves.h"
+#include "conversion/open_log.h"
 #include "conversion/parse_log.h"
+#include "conversion/replacement_file.h"
 
 #ifndef TSRY_VERSION
 #define TSRY_VERSION "unknown"
@@ -129,18 +132,22 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
         "Converts a persistence log into tsry.nss, the script that restores every "
         "variable it holds.",
         kProgramName);
-    std::string log;
-    std::string output(kDefaultScriptName);
+    std::vector<std::string> logs;
+    std::string output;
     bool count = false;
+    bool list = false;
     std::size_t recordsPerPart = 0;
     bool forceProgress = false;
     bool reportReading = false;
-    app.add_option("LOG", log,
-                   "The log to convert (or to count, with --count); - for standard input")
+    app.add_option("LOG", logs,
+                   "The logs to convert (or to count, with --count), read one after another as "
+                   "one log; a folder stands for every file beneath it, oldest first; gzip logs "
+                   "are decompressed; - for standard input")
         ->required();
     auto* outputOption =
         app.add_option("-o,--output", output,
-                       "Write the script to FILE instead of ./tsry.nss (- for standard output)")
+                       "Write the script to FILE instead of ./tsry.nss (- for standard output); "
+                       "with --list, the list instead of standard output")
             ->option_text("FILE");
     auto* partsOption =
         app.add_option("--parts", recordsPerPart,
@@ -148,9 +155,15 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
                        "after another, so that the game's instruction limit applies to each part")
             ->option_text("N")
             ->check(CheckWholeNumber, "");
-    app.add_flag("--count", count, "Print the number of lines of LOG and exit")
-        ->excludes(outputOption)
-        ->excludes(partsOption);
+    auto* countFlag =
+        app.add_flag("--count", count, "Print the number of lines of the logs and exit")
+            ->excludes(outputOption)
+            ->excludes(partsOption);
+    app.add_flag("--list", list,
+                 "Write no script: list every variable, in the order the script would restore "
+                 "them, as tab-separated values (name, kind, value, extra1-3, source)")
+        ->excludes(partsOption)
+        ->excludes(countFlag);
     // For tests and benchmarks: progress as on a terminal, and the way the
     // log was read.
     app.add_flag("--progress", forceProgress)->group("");
@@ -167,24 +180,32 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
     }
 
     try {
+        LogSet set;
+        for (const std::string& log : logs) set.push_back(PathFromUtf8(log));
         if (count) {
-            out << CountFileLines(PathFromUtf8(log)) << '\n';
+            out << CountFileLines(set) << '\n';
             return 0;
         }
-        // The log is read once: progress follows the reading itself, so that
-        // no count goes before it (a pipe could not be read twice).
-        PrintedStatus status;
-        const std::filesystem::path logPath = PathFromUtf8(log);
-        const std::filesystem::path outputPath = PathFromUtf8(output);
-        const ScriptLayout layout{recordsPerPart};
-        ConversionSummary summary;
-        if (errIsTerminal || forceProgress) {
-            TerminalProgress progress(err);
-            summary = ParseLog(logPath, std::nullopt, progress, status, outputPath, layout);
-        } else {
-            NoProgress progress;
-            summary = ParseLog(logPath, std::nullopt, progress, status, outputPath, layout);
+        // The logs are read once: progress follows the reading itself, so
+        // that no count goes before it (a pipe could not be read twice).
+        TerminalProgress terminal(err);
+        NoProgress none;
+        ProgressSink& progress =
+            errIsTerminal || forceProgress ? static_cast<ProgressSink&>(terminal) : none;
+        if (list) {
+            const std::filesystem::path listPath =
+                PathFromUtf8(output.empty() ? std::string(kStandardOutput) : output);
+            const std::size_t names = ListLogs(set, progress, listPath);
+            if (!output.empty() && output != kStandardOutput) {
+                out << "Listing complete, " << names << " variables in " << output << ".\n";
+            }
+            return 0;
         }
+        PrintedStatus status;
+        const std::filesystem::path outputPath =
+            PathFromUtf8(output.empty() ? std::string(kDefaultScriptName) : output);
+        const ConversionSummary summary =
+            ParseLog(set, std::nullopt, progress, status, outputPath, ScriptLayout{recordsPerPart});
         if (reportReading) err << "reading: " << ReadingWayName(ChosenReadingWay()) << '\n';
         // Standard output may be where the script itself went.
         std::ostream& told = summary.direct ? err : out;

@@ -1,6 +1,5 @@
 #include "conversion/log_halves.h"
 
-#include <atomic>
 #include <chrono>
 #include <future>
 #include <optional>
@@ -8,7 +7,6 @@
 #include <thread>
 
 #include "conversion/conversion_error.h"
-#include "conversion/line_reader.h"
 
 namespace tsry {
 
@@ -103,37 +101,6 @@ bool ReadInHalves(FileSource& file, HalfReaders& readers) {
     }
     helper.get();
     return true;
-}
-
-std::uint64_t CountFileLines(const std::filesystem::path& path) {
-    class Counters final : public HalfReaders {
-      public:
-        void ReadFirst(FileSource& source) override { first = Count(source); }
-        void ReadSecond(FileSource& source) override { second = Count(source); }
-        void StopSecond() noexcept override { stop = true; }
-
-        std::uint64_t first = 0;
-        std::uint64_t second = 0;
-
-      private:
-        std::uint64_t Count(FileSource& source) {
-            LineReader reader(source, LineDetail::kRecordsOnly);
-            std::uint64_t lines = 0;
-            std::string_view block;
-            while (!stop.load(std::memory_order_relaxed) && reader.NextBlock(block)) {
-                lines += CountLines(block.data(), block.data() + block.size());
-            }
-            return lines;
-        }
-        std::atomic<bool> stop{false};
-    } counters;
-    try {
-        FileSource file(path);
-        ReadInHalves(file, counters);
-        return counters.first + counters.second;
-    } catch (...) {
-        RethrowAsConversionError();
-    }
 }
 
 }  // namespace tsry

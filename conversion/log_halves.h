@@ -40,9 +40,6 @@ bool ReadInHalves(FileSource& file, HalfReaders& readers);
 // huge.
 [[nodiscard]] std::unique_ptr<FileSource> SplitOffSecondHalf(FileSource& file);
 
-// Counts the lines of a log; a large one in two halves at once.
-[[nodiscard]] std::uint64_t CountFileLines(const std::filesystem::path& path);
-
 namespace detail {
 // Files of at least this many bytes are read in two halves at once. For tests.
 std::uint64_t& MinimumSplitSize();

@@ -22,8 +22,8 @@ MappedWindow::~MappedWindow() { Unmap(); }
 bool MappedWindow::Map(std::intptr_t file, std::uint64_t offset, std::size_t size) noexcept {
     // A mapping of the file as large as it is now: it may have grown since
     // the last window.
-    HANDLE mapping = ::CreateFileMappingW(reinterpret_cast<HANDLE>(file), nullptr, PAGE_READONLY,
-                                          0, 0, nullptr);
+    HANDLE mapping =
+        ::CreateFileMappingW(reinterpret_cast<HANDLE>(file), nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (mapping == nullptr) {
         error_ = static_cast<int>(::GetLastError());
         return false;

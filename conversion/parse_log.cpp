@@ -11,6 +11,8 @@
 #include "conversion/file_source.h"
 #include "conversion/line_reader.h"
 #include "conversion/log_halves.h"
+#include "conversion/log_set.h"
+#include "conversion/open_log.h"
 #include "conversion/platform.h"
 #include "conversion/record_table.h"
 #include "conversion/replacement_file.h"
@@ -61,9 +63,10 @@ std::uint64_t ExtractBlock(std::string_view block, std::uint64_t linesBefore, Re
     return lines - linesBefore;
 }
 
-// What one reader of a part of the log found.
+// What one reader of a part of a log found.
 struct Extraction {
-    RecordTable table;
+    explicit Extraction(RecordTable& into) : table(into) {}
+    RecordTable& table;
     std::uint64_t lines = 0;
     std::uint64_t bytes = 0;
     // A record line of this part cut short: its line number in the part and
@@ -71,46 +74,76 @@ struct Extraction {
     std::optional<std::pair<std::uint64_t, int>> malformed;
 };
 
-// Reads `source` to its end into `part`, calling afterBlock() after each block
-// of lines, until it returns false.
+// Reads `source` (the lines of `file`) to its end into `part`, its lines
+// numbered from `lineBase` + 1 on, calling afterBlock() after each block of
+// lines, until it returns false.
 template <class AfterBlock>
-void ReadPart(FileSource& source, Extraction& part, AfterBlock&& afterBlock) {
+void ReadPart(ByteSource& source, FileSource& file, std::uint64_t lineBase, Extraction& part,
+              AfterBlock&& afterBlock) {
     LineReader reader(source, LineDetail::kRecordsOnly);
     std::vector<PendingRecord> batch;
     std::string_view block;
     try {
         while (reader.NextBlock(block)) {
-            part.lines += ExtractBlock(block, part.lines, part.table, batch);
+            part.lines += ExtractBlock(block, lineBase + part.lines, part.table, batch);
             part.bytes += block.size();
             if (!afterBlock()) return;
         }
     } catch (const MalformedRecord&) {
         // A record cut short by a log cut short is the log's fault.
-        source.ThrowIfCutShort();
+        file.ThrowIfCutShort();
         throw;
     }
 }
 
-// The extraction pass over the whole log, in two halves at once where that
-// pays: the second on a helper thread that does nothing but read and cut its
-// own records. The halves are then merged as one reader would have stored
-// them: the first half's table, then the second's records in their order,
-// numbered after the first half's lines. Errors are those of the first bad
-// line in log order.
+// The progress of the reading of a set: lines and bytes of the logs read
+// before the one being read, and of that one so far.
+class SetProgress {
+  public:
+    SetProgress(ProgressSink& sink, std::uint64_t totalBytes)
+        : sink_(sink), totalBytes_(totalBytes) {}
+
+    void Report(std::uint64_t lines, std::uint64_t bytes) {
+        sink_.SetValue(static_cast<double>(linesBefore_ + lines));
+        sink_.SetBytesRead(bytesBefore_ + bytes, totalBytes_);
+    }
+    // The log being read is done, with so many lines and bytes.
+    void Done(std::uint64_t lines, std::uint64_t bytes) {
+        linesBefore_ += lines;
+        bytesBefore_ += bytes;
+    }
+
+  private:
+    ProgressSink& sink_;
+    std::uint64_t totalBytes_;
+    std::uint64_t linesBefore_ = 0;
+    std::uint64_t bytesBefore_ = 0;
+};
+
+// The extraction pass over one log of a set, into the set's table, in two
+// halves at once where that pays: the second on a helper thread that does
+// nothing but read and cut its own records into a table of its own. The
+// halves are then merged as one reader would have stored them: the first
+// half's records, then the second's in their order, numbered after the first
+// half's lines. Errors are those of the first bad line in log order.
 class LogExtraction final : public HalfReaders {
   public:
-    explicit LogExtraction(ProgressSink& progress) : progress_(progress) {}
+    LogExtraction(OpenLog& log, RecordTable& table, std::uint64_t lineBase, SetProgress& progress)
+        : log_(log),
+          lineBase_(lineBase),
+          progress_(progress),
+          first(table),
+          second_(secondTable_) {}
 
     void ReadFirst(FileSource& source) override {
-        total_ = source.plainFileSize();
-        ReadPart(source, first, [this] {
-            Report(first.lines, first.bytes);
+        ReadPart(log_.lines(), source, lineBase_, first, [this] {
+            Report();
             return true;
         });
     }
     void ReadSecond(FileSource& source) override {
         try {
-            ReadPart(source, second_, [this] {
+            ReadPart(source, source, 0, second_, [this] {
                 secondLines_.store(second_.lines, std::memory_order_relaxed);
                 secondBytes_.store(second_.bytes, std::memory_order_relaxed);
                 return !stop_.load(std::memory_order_relaxed);
@@ -121,44 +154,88 @@ class LogExtraction final : public HalfReaders {
         }
     }
     void StopSecond() noexcept override { stop_ = true; }
-    void Waiting() override { Report(first.lines, first.bytes); }
+    void Waiting() override { Report(); }
 
     // Puts the second half, if any, after the first.
     void Merge() {
+        const std::uint64_t before = lineBase_ + first.lines;
         if (second_.malformed) {
-            throw MalformedRecord(first.lines + second_.malformed->first,
-                                  second_.malformed->second);
+            throw MalformedRecord(before + second_.malformed->first, second_.malformed->second);
         }
         // In batches, so that the look-ups of many names overlap.
         std::vector<PendingRecord> batch;
-        for (std::size_t i = 0; i < second_.table.size();) {
+        for (std::size_t i = 0; i < secondTable_.size();) {
             batch.clear();
-            for (; i < second_.table.size() && batch.size() < 256; ++i) {
-                batch.push_back({second_.table[i], first.lines + second_.table.LineOf(i), 0});
+            for (; i < secondTable_.size() && batch.size() < 256; ++i) {
+                batch.push_back({secondTable_[i], before + secondTable_.LineOf(i), 0});
             }
             first.table.StoreAll(batch);
         }
         first.lines += second_.lines;
         first.bytes += second_.bytes;
-        Report(first.lines, first.bytes);
+        Report();
     }
 
-    Extraction first;
+    // The bytes of the log's file read, for progress.
+    [[nodiscard]] std::uint64_t fileBytes() const {
+        return log_.compressed() ? log_.fileBytesRead() : first.bytes + secondBytes_.load();
+    }
 
   private:
     // Progress of both halves; the second's share is 0 until it starts.
-    void Report(std::uint64_t lines, std::uint64_t bytes) {
-        progress_.SetValue(static_cast<double>(lines + secondLines_.load()));
-        progress_.SetBytesRead(bytes + secondBytes_.load(), total_);
-    }
+    void Report() { progress_.Report(first.lines + secondLines_.load(), fileBytes()); }
 
-    ProgressSink& progress_;
-    std::uint64_t total_ = 0;
+    OpenLog& log_;
+    std::uint64_t lineBase_;
+    SetProgress& progress_;
+
+  public:
+    Extraction first;
+
+  private:
+    RecordTable secondTable_;
     Extraction second_;
     std::atomic<std::uint64_t> secondLines_{0};
     std::atomic<std::uint64_t> secondBytes_{0};
     std::atomic<bool> stop_{false};
 };
+
+// Reads every log of `logs` (folders expanded), one after another, into
+// `table`, noting in `places` where each one's lines stand. Every record
+// error names PATH:LINE.
+void ReadLogSet(const LogSet& logs, RecordTable& table, LinePlaces& places, SetProgress& progress) {
+    try {
+        for (const std::filesystem::path& path : logs) {
+            places.Reading(path);
+            OpenLog log(path);
+            LogExtraction extraction(log, table, places.lines(), progress);
+            if (log.compressed()) {
+                extraction.ReadFirst(log.file());
+            } else if (ReadInHalves(log.file(), extraction)) {
+                extraction.Merge();
+            }
+            places.Add(path, extraction.first.lines);
+            progress.Done(extraction.first.lines, extraction.fileBytes());
+        }
+    } catch (const RecordError& e) {
+        throw ConversionError(places.Name(e.line()) + ": " + e.detail());
+    }
+}
+
+// The sizes of the plain files among `logs`, for progress; 0 when any log is
+// a stream, whose size is not known.
+std::uint64_t PlainSizes(const LogSet& logs) {
+    std::uint64_t total = 0;
+    for (const std::filesystem::path& log : logs) {
+        std::error_code error;
+        if (log == std::filesystem::path(platform::kStandardInput) ||
+            !std::filesystem::is_regular_file(log, error)) {
+            return 0;
+        }
+        total += std::filesystem::file_size(log, error);
+    }
+    return total;
+}
 
 // Every check that can fail on a record, over the whole table, before the
 // first byte of the script is written.
@@ -200,18 +277,21 @@ ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps, Scr
     return summary;
 }
 
-// Refuses, before anything is read or written, an output that is the log
-// itself under any name (a link, a hard link, another spelling, standard
-// output sent into it): the script would take the place of its only source.
-void RefuseToOverwriteTheLog(const FileSource& log, const std::filesystem::path& output) {
-    if (!log.file().plain()) return;
+// Refuses, before anything is read or written, an output that is one of the
+// logs under any name (a link, a hard link, another spelling, standard output
+// sent into it): the script would take the place of its only source. Throws
+// for a log that cannot be opened, too.
+void RefuseToOverwriteALog(const LogSet& logs, const std::filesystem::path& output) {
     const std::optional<platform::FileIdentity> written = platform::OutputIdentity(output);
-    if (!written || *written != log.file().identity()) return;
-    const bool stream = output == std::filesystem::path(kStandardOutput) ||
-                        platform::OutputDescriptor(output).has_value();
-    throw ConversionError("the script " + QuotedPath(output) +
-                          (stream ? " would be written into the log it is made from"
-                                  : " would replace the log it is made from"));
+    for (const std::filesystem::path& log : logs) {
+        const std::optional<platform::FileIdentity> read = platform::PlainFileIdentity(log);
+        if (!written || read != written) continue;
+        const bool stream = output == std::filesystem::path(kStandardOutput) ||
+                            platform::OutputDescriptor(output).has_value();
+        throw ConversionError("the script " + QuotedPath(output) +
+                              (stream ? " would be written into the log it is made from"
+                                      : " would replace the log it is made from"));
+    }
 }
 
 }  // namespace
@@ -238,27 +318,34 @@ ConversionSummary ConvertLog(LineReader& log, ByteSink& script, ProgressSink& pr
     return WriteScript(table, steps, writer, progress, layout);
 }
 
-ConversionSummary ParseLog(const std::filesystem::path& logPath,
-                           std::optional<std::uint64_t> lineCount, ProgressSink& progress,
-                           StatusText& status, const std::filesystem::path& outputPath,
-                           ScriptLayout layout) {
+ConversionSummary ParseLog(const LogSet& logs, std::optional<std::uint64_t> lineCount,
+                           ProgressSink& progress, StatusText& status,
+                           const std::filesystem::path& outputPath, ScriptLayout layout) {
     try {
-        // The log first: a log that cannot be opened leaves the script untouched.
-        FileSource log(logPath);
-        RefuseToOverwriteTheLog(log, outputPath);
+        // Every log is looked at first: a log that cannot be opened, or that
+        // the script would replace, leaves the script untouched.
+        const LogSet set = ExpandLogSet(logs);
+        RefuseToOverwriteALog(set, outputPath);
         ReplacementFile output(outputPath);
 
         progress.SetMinimum(0);
         progress.SetMaximum(2.0 * static_cast<double>(lineCount.value_or(0)));
         progress.SetValue(0);
-        progress.SetBytesRead(0, log.plainFileSize());
+        const std::uint64_t totalBytes = PlainSizes(set);
+        progress.SetBytesRead(0, totalBytes);
         progress.Show();
 
+        RecordTable table;
+        LinePlaces places;
+        SetProgress setProgress(progress, totalBytes);
+        ReadLogSet(set, table, places, setProgress);
         ScriptWriter writer(output);
-        LogExtraction extraction(progress);
-        if (ReadInHalves(log, extraction)) extraction.Merge();
-        ConversionSummary summary =
-            WriteScript(extraction.first.table, extraction.first.lines, writer, progress, layout);
+        ConversionSummary summary;
+        try {
+            summary = WriteScript(table, places.lines(), writer, progress, layout);
+        } catch (const RecordError& e) {
+            throw ConversionError(places.Name(e.line()) + ": " + e.detail());
+        }
         output.Commit();
         summary.direct = output.direct();
 
@@ -268,6 +355,78 @@ ConversionSummary ParseLog(const std::filesystem::path& logPath,
     } catch (...) {
         RethrowAsConversionError();
     }
+}
+
+namespace {
+
+// A field of a list row: a backslash, tab, CR or LF written as \\, \t, \r
+// or \n, so that the row stays one line of tab-separated values.
+void PutListField(std::string& row, std::string_view field) {
+    for (const char c : field) {
+        switch (c) {
+            case '\\':
+                row += "\\\\";
+                break;
+            case '\t':
+                row += "\\t";
+                break;
+            case '\r':
+                row += "\\r";
+                break;
+            case '\n':
+                row += "\\n";
+                break;
+            default:
+                row += c;
+        }
+    }
+}
+
+}  // namespace
+
+std::size_t ListLogs(const LogSet& logs, ProgressSink& progress,
+                     const std::filesystem::path& outputPath) {
+    try {
+        const LogSet set = ExpandLogSet(logs);
+        RefuseToOverwriteALog(set, outputPath);
+        ReplacementFile output(outputPath);
+        const std::uint64_t totalBytes = PlainSizes(set);
+        progress.SetBytesRead(0, totalBytes);
+        progress.Show();
+        RecordTable table;
+        LinePlaces places;
+        SetProgress setProgress(progress, totalBytes);
+        ReadLogSet(set, table, places, setProgress);
+
+        std::string rows = "name\tkind\tvalue\textra1\textra2\textra3\tsource\n";
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            const LogRecord record = table[i];
+            for (const std::string_view field : {record.Name, record.Kind, record.Value,
+                                                 record.Extra1, record.Extra2, record.Extra3}) {
+                PutListField(rows, field);
+                rows += '\t';
+            }
+            PutListField(rows, places.Name(table.LineOf(i)));
+            rows += '\n';
+            if (rows.size() >= (std::size_t{256} << 10)) {
+                output.Write(rows);
+                rows.clear();
+            }
+        }
+        output.Write(rows);
+        output.Commit();
+        progress.Hide();
+        return table.size();
+    } catch (...) {
+        RethrowAsConversionError();
+    }
+}
+
+ConversionSummary ParseLog(const std::filesystem::path& logPath,
+                           std::optional<std::uint64_t> lineCount, ProgressSink& progress,
+                           StatusText& status, const std::filesystem::path& outputPath,
+                           ScriptLayout layout) {
+    return ParseLog(LogSet{logPath}, lineCount, progress, status, outputPath, layout);
 }
 
 }  // namespace tsry

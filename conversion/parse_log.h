@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "conversion/line_reader.h"
+#include "conversion/log_set.h"
 #include "conversion/script_writer.h"
 
 // The conversion run: a log in, the restore script out.
@@ -60,6 +61,16 @@ struct ConversionSummary {
     bool direct = false;      // written straight to a device, a pipe or standard output
 };
 
+// Reads the logs of `logs` one after another as one log (a folder stands for
+// the files beneath it, see ExpandLogSet; each file's last line ends with the
+// file), keeps the newest record of every name and writes the restore script
+// to `outputPath`, as below. Messages about a place in a log name it
+// PATH:LINE.
+ConversionSummary ParseLog(const LogSet& logs, std::optional<std::uint64_t> lineCount,
+                           ProgressSink& progress, StatusText& status,
+                           const std::filesystem::path& outputPath = kDefaultScriptName,
+                           ScriptLayout layout = {});
+
 // Reads the log at `logPath`, keeps the newest record of every name and writes
 // the restore script to `outputPath`, replacing it whole or, on failure, not at
 // all (see ReplacementFile; "-" is standard output). Every check that can fail
@@ -72,6 +83,16 @@ ConversionSummary ParseLog(const std::filesystem::path& logPath,
                            StatusText& status,
                            const std::filesystem::path& outputPath = kDefaultScriptName,
                            ScriptLayout layout = {});
+
+// Reads `logs` as ParseLog does and writes, instead of a script, one row per
+// variable name to `outputPath` (replaced as ParseLog replaces a script; "-"
+// is standard output), in the order the script would restore them: the
+// name, kind, value, three extras and PATH:LINE of the newest record, as
+// tab-separated values under a header row. Nothing of the script's rules is
+// checked, so a record that a conversion refuses is listed too. Returns the
+// number of names. Throws ConversionError.
+std::size_t ListLogs(const LogSet& logs, ProgressSink& progress,
+                     const std::filesystem::path& outputPath);
 
 // The conversion itself, from any source of lines to any sink: the whole
 // script, flushed to `script`, with the progress value raised as lines are

@@ -41,6 +41,13 @@ struct FileIdentity {
 // yet, or it cannot be looked at (the write will then say why).
 [[nodiscard]] std::optional<FileIdentity> OutputIdentity(const std::filesystem::path& path);
 
+// The identity of the log at `path` when it is a plain file ("-": what
+// standard input is open on), looked at without opening it, since a FIFO
+// opened would wait for its writer. Empty for anything else. Throws
+// ConversionError ("Cannot open the log ...") where there is nothing to open,
+// or a folder.
+[[nodiscard]] std::optional<FileIdentity> PlainFileIdentity(const std::filesystem::path& path);
+
 // The descriptor that an output path names and that the program already
 // has open, to be written as it is: "/dev/stdout", "/dev/stderr",
 // "/dev/fd/N" and "/proc/self/fd/N" on POSIX. Empty for any other path.

@@ -66,6 +66,17 @@ std::optional<FileIdentity> OutputIdentity(const std::filesystem::path& path) {
     return IdentityOf(info);
 }
 
+std::optional<FileIdentity> PlainFileIdentity(const std::filesystem::path& path) {
+    if (path.empty()) throw ConversionError("No log file was given.");
+    struct stat info {};
+    const bool failed = path.native() == kStandardInput ? ::fstat(STDIN_FILENO, &info) != 0
+                                                        : ::stat(path.c_str(), &info) != 0;
+    if (failed) throw FileError("Cannot open the log", path, errno);
+    if (S_ISDIR(info.st_mode)) throw FileError("Cannot open the log", path, EISDIR);
+    if (!S_ISREG(info.st_mode)) return std::nullopt;
+    return IdentityOf(info);
+}
+
 // The files to remove when stopped: a few slots, read by the signal handler,
 // which may only load them and unlink.
 namespace {

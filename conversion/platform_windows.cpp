@@ -136,13 +136,42 @@ std::optional<FileIdentity> OutputIdentity(const std::filesystem::path& path) {
         if (out == nullptr || out == INVALID_HANDLE_VALUE) return std::nullopt;
         return IdentityOf(out);
     }
-    HANDLE file = ::CreateFileW(path.c_str(), 0,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE file =
+        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return std::nullopt;
     std::optional<FileIdentity> identity = IdentityOf(file);
     ::CloseHandle(file);
     return identity;
+}
+
+std::optional<FileIdentity> PlainFileIdentity(const std::filesystem::path& path) {
+    if (path.empty()) throw ConversionError("No log file was given.");
+    if (path == std::filesystem::path(kStandardInput)) {
+        HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+        if (in == nullptr || in == INVALID_HANDLE_VALUE || ::GetFileType(in) != FILE_TYPE_DISK) {
+            return std::nullopt;
+        }
+        return IdentityOf(in);
+    }
+    HANDLE file =
+        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        throw FileError("Cannot open the log", path, static_cast<int>(::GetLastError()));
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = ::GetFileInformationByHandle(file, &info) != FALSE;
+    const bool disk = ::GetFileType(file) == FILE_TYPE_DISK;
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(file);
+    if (!known) throw FileError("Cannot open the log", path, static_cast<int>(error));
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        throw FileError("Cannot open the log", path, ERROR_DIRECTORY_NOT_SUPPORTED);
+    }
+    if (!disk) return std::nullopt;
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
 void InstallStopHandlers() noexcept { ::SetConsoleCtrlHandler(&OnConsoleStop, TRUE); }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "conversion/conversion_error.h"
 #include "conversion/line_reader.h"
@@ -15,9 +16,8 @@ namespace {
 
 constexpr const char* kFieldNames[6] = {"Kind", "Name", "Value", "Extra1", "Extra2", "Extra3"};
 
-std::string MissingFieldsMessage(std::uint64_t line, int found) {
-    std::string message = "line " + std::to_string(line) + ": the record after " +
-                          std::string(kRecordTag) + " is cut short: ";
+std::string MissingFields(int found) {
+    std::string message = "the record after " + std::string(kRecordTag) + " is cut short: ";
     if (found == 0) {
         message += "none of its 6 fields ends with \"#\"";
     } else {
@@ -55,10 +55,13 @@ constexpr std::size_t SlotOf(std::uint64_t bucket) {
 }
 }  // namespace
 
-MalformedRecord::MalformedRecord(std::uint64_t line, int fieldsFound)
-    : ConversionError(MissingFieldsMessage(line, fieldsFound)),
+RecordError::RecordError(std::uint64_t line, std::string detail)
+    : ConversionError("line " + std::to_string(line) + ": " + detail),
       line_(line),
-      fieldsFound_(fieldsFound) {}
+      detail_(std::move(detail)) {}
+
+MalformedRecord::MalformedRecord(std::uint64_t line, int fieldsFound)
+    : RecordError(line, MissingFields(fieldsFound)), fieldsFound_(fieldsFound) {}
 
 RecordTable::RecordTable() : buckets_(64, 0) {}
 

@@ -33,15 +33,26 @@ struct LogRecord {
     std::string_view Extra3;
 };
 
-// A tagged line with fewer than six fields, `fieldsFound` of them complete.
-class MalformedRecord : public ConversionError {
+// What is wrong with the record of log line `line`: "line <line>: <detail>".
+// A run that knows which file the line is in names it instead (PATH:LINE).
+class RecordError : public ConversionError {
   public:
-    MalformedRecord(std::uint64_t line, int fieldsFound);
+    RecordError(std::uint64_t line, std::string detail);
     [[nodiscard]] std::uint64_t line() const noexcept { return line_; }
-    [[nodiscard]] int fieldsFound() const noexcept { return fieldsFound_; }
+    [[nodiscard]] const std::string& detail() const noexcept { return detail_; }
 
   private:
     std::uint64_t line_;
+    std::string detail_;
+};
+
+// A tagged line with fewer than six fields, `fieldsFound` of them complete.
+class MalformedRecord : public RecordError {
+  public:
+    MalformedRecord(std::uint64_t line, int fieldsFound);
+    [[nodiscard]] int fieldsFound() const noexcept { return fieldsFound_; }
+
+  private:
     int fieldsFound_;
 };
 

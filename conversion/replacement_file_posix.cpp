@@ -59,7 +59,8 @@ ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::mo
     if (open) {
         // A descriptor the program was given: written as it stands, where it
         // stands (appending if it was opened to append), never replaced.
-        if (::fstat(Fd(*open), &info) != 0) throw FileError("Cannot write the script", target_, errno);
+        if (::fstat(Fd(*open), &info) != 0)
+            throw FileError("Cannot write the script", target_, errno);
         handle_ = *open;
         direct_ = true;
         ownsHandle_ = false;

@@ -81,7 +81,7 @@ std::string Shown(std::string_view text) {
 }
 
 [[noreturn]] void ThrowBadLocation(const LogRecord& record, std::uint64_t line, int found) {
-    std::string message = "line " + std::to_string(line) + ": the location of variable ";
+    std::string message = "the location of variable ";
     message += Shown(record.Name);
     message += " is cut short: ";
     if (found == 0) {
@@ -101,7 +101,7 @@ std::string Shown(std::string_view text) {
         message += kPartNames[k];
     }
     message += ". A location must read AreaTag*PosX*PosY*PosZ*Facing*.";
-    throw ConversionError(message);
+    throw RecordError(line, message);
 }
 
 using LocationParts = std::array<std::string_view, 5>;
@@ -144,12 +144,12 @@ struct WrittenField {
 void CheckField(const LogRecord& record, std::uint64_t line, const WrittenField& field) {
     const bool nul = std::memchr(field.text.data(), '\0', field.text.size()) != nullptr;
     if (!nul && (field.quoted || IsPlain(field.text))) return;
-    std::string message = "line " + std::to_string(line) + ": the " + field.name + " of ";
+    std::string message = std::string("the ") + field.name + " of ";
     message.append(record.Kind);
     message += " record " + Shown(record.Name);
     message += nul ? " holds a NUL byte, which no script can hold: " : " is not a plain value: ";
     message += Shown(field.text);
-    throw ConversionError(message);
+    throw RecordError(line, message);
 }
 
 }  // namespace
@@ -269,8 +269,8 @@ void ScriptWriter::PutLiteral(std::string_view text) {
         const char* special = std::min(quote, backslash);
         while (p != special) {
             room(1);
-            const std::size_t n = std::min({static_cast<std::size_t>(special - p), limit - used,
-                                            kFlushSize});
+            const std::size_t n =
+                std::min({static_cast<std::size_t>(special - p), limit - used, kFlushSize});
             pending_.append(p, n);
             p += n;
             used += n;

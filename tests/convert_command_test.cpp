@@ -117,7 +117,7 @@ TEST_F(ConvertCommand, ReportsFailuresWithItsNameAndExitsOne) {
     WriteFile("bad.log", "x<TS_RY>INT#gold#1#\r\n");
     outcome = Run({"bad.log"});
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err.substr(0, 22), "tsry-convert: line 1: ");
+    EXPECT_EQ(outcome.err.substr(0, 25), "tsry-convert: bad.log:1: ");
     EXPECT_EQ(ReadFile("tsry.nss"), "old");
 }
 

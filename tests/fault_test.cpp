@@ -5,8 +5,8 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -120,7 +120,7 @@ TEST_F(Faults, LogVanishesOrBecomesADirectoryAfterItWasCounted) {
               "Cannot open the log \"server.log\": No such file or directory");
     ExpectOldScriptAlone(dir_.path());
     std::filesystem::create_directory("server.log");
-    EXPECT_EQ(Failure("server.log"), "Cannot open the log \"server.log\": Is a directory");
+    EXPECT_EQ(Failure("server.log"), "The folder \"server.log\" holds no logs.");
     ExpectOldScriptAlone(dir_.path());
 }
 
@@ -276,15 +276,17 @@ TEST_F(Faults, FlushesTheScriptThenRenamesItThenFlushesTheFolder) {
         const std::string fd = result == std::string::npos ? "" : line.substr(result + 3);
         if (line.find("openat(") != std::string::npos) {
             opened[fd] = line.find("\"tsry.nss.tmp.") != std::string::npos ? "the script"
-                         : line.find("O_DIRECTORY") != std::string::npos  ? "the folder"
-                                                                          : "another file";
+                         : line.find("O_DIRECTORY") != std::string::npos   ? "the folder"
+                                                                           : "another file";
         }
-        if (line.find("rename") != std::string::npos) steps.push_back(line.substr(line.find("ren")));
+        if (line.find("rename") != std::string::npos)
+            steps.push_back(line.substr(line.find("ren")));
         for (const std::string& name : {std::string("fsync("), std::string("fdatasync(")}) {
             const std::size_t at = line.find(name);
             if (at == std::string::npos) continue;
-            steps.push_back("flush " +
-                            opened[line.substr(at + name.size(), line.find(')') - at - name.size())]);
+            steps.push_back(
+                "flush " +
+                opened[line.substr(at + name.size(), line.find(')') - at - name.size())]);
         }
     }
     ASSERT_EQ(steps.size(), 3u) << ReadFile("trace.txt");
@@ -327,7 +329,7 @@ TEST_F(Faults, RecordCutOffByACrash) {
     WriteFile("tsry.nss", kOldScript);
     WriteFile("server.log", RecordsLog(5) + "[t] <TS_RY>STR#PW_TITLE#Warden of the No");
     EXPECT_EQ(Failure("server.log"),
-              "line 6: the record after <TS_RY> is cut short: only 2 of its 6 fields (Kind, "
+              "server.log:6: the record after <TS_RY> is cut short: only 2 of its 6 fields (Kind, "
               "Name) end with \"#\"; missing: Value, Extra1, Extra2, Extra3. A record line must "
               "read Kind#Name#Value#Extra1#Extra2#Extra3# after the tag.");
     ExpectOldScriptAlone(dir_.path());

@@ -125,20 +125,23 @@ TEST_F(Commands, AFailedParseShowsWhyAndLeavesTheWindowUsable) {
     Browse(LogPath("bad.log"));
     commands_.ParseLog();
     ASSERT_EQ(controls_.errors.size(), 1u);
-    EXPECT_EQ(controls_.errors[0].rfind("line 2: the record after <TS_RY> is cut short", 0), 0u);
+    EXPECT_EQ(controls_.errors[0].rfind(
+                  LogPath("bad.log") + ":2: the record after <TS_RY> is cut short", 0),
+              0u);
     EXPECT_EQ(controls_.bar.calls.back(), "hide");
     EXPECT_EQ(controls_.status, "2 records.");
     EXPECT_EQ(ReadFile("tsry.nss"), "old script\r\n");
     EXPECT_EQ(dir_.Entries(), (Strings{"bad.log", "server.log", "tsry.nss"}));
-    // The log vanishes after it was counted, or turns into a folder.
+    // The log vanishes after it was counted, or turns into an empty folder.
     Browse(LogPath());
     for (const bool folder : {false, true}) {
         std::filesystem::remove("server.log");
         if (folder) std::filesystem::create_directory("server.log");
         commands_.ParseLog();
-        EXPECT_EQ(controls_.errors.back(), "Cannot open the log \"" + LogPath() + "\": " +
-                                               test::SystemText(folder ? test::Fault::kIsADirectory
-                                                                       : test::Fault::kNoSuchFile));
+        EXPECT_EQ(controls_.errors.back(),
+                  folder ? "The folder \"" + LogPath() + "\" holds no logs."
+                         : "Cannot open the log \"" + LogPath() +
+                               "\": " + test::SystemText(test::Fault::kNoSuchFile));
         EXPECT_EQ(controls_.status, "5 records.");
         EXPECT_EQ(ReadFile("tsry.nss"), "old script\r\n");
     }

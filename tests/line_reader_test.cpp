@@ -153,6 +153,7 @@ TEST(CountLines, CountsLineEndsInLongRangesExactly) {
 TEST(CountFileLines, ReportsTheFileAndTheReason) {
     test::TempDir dir;
     test::WriteFile(dir / "log.txt", "a\r\nb\nc");
+    std::filesystem::create_directory(dir / "empty");
     EXPECT_EQ(CountFileLines(dir / "log.txt"), 3u);
 
     try {
@@ -163,11 +164,11 @@ TEST(CountFileLines, ReportsTheFileAndTheReason) {
                                              ": " + test::SystemText(test::Fault::kNoSuchFile));
     }
     try {
-        (void)CountFileLines(dir.path());
+        (void)CountFileLines(dir / "empty");
         FAIL() << "no error";
     } catch (const ConversionError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open the log " + QuotedPath(dir.path()) + ": " +
-                                             test::SystemText(test::Fault::kIsADirectory));
+        EXPECT_EQ(std::string(e.what()),
+                  "The folder " + QuotedPath(dir / "empty") + " holds no logs.");
     }
     try {
         (void)CountFileLines("");

@@ -64,8 +64,8 @@ std::string Quoted(const std::string& text, std::size_t limit) {
 bool IsPlain(const std::string& text) {
     for (char c : text) {
         const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
-                           (c >= 'a' && c <= 'z') || c == '_' || c == '.' || c == '+' ||
-                           c == '-' || c == ' ';
+                           (c >= 'a' && c <= 'z') || c == '_' || c == '.' || c == '+' || c == '-' ||
+                           c == ' ';
         if (!plain) return false;
     }
     return true;
@@ -133,7 +133,8 @@ ModelResult Model(const std::string& log, std::size_t literalLimit) {
         if (kind == "INT") {
             s += "    SetTSRYInt(" + Quoted(f[1], literalLimit) + ", " + f[2] + tail;
         } else if (kind == "STR") {
-            s += "    SetTSRYString(" + Quoted(f[1], literalLimit) + ", " + Quoted(f[2], literalLimit) + tail;
+            s += "    SetTSRYString(" + Quoted(f[1], literalLimit) + ", " +
+                 Quoted(f[2], literalLimit) + tail;
         } else if (kind == "FLT") {
             s += "    SetTSRYFloat(" + Quoted(f[1], literalLimit) + ", " + f[2] + tail;
         } else {

@@ -217,13 +217,15 @@ TEST_F(TwoHalves, NumberABadLineInTheSecondHalfFromTheStart) {
         std::string log;
         std::string message;  // its start
     } cases[] = {
-        {good + "x<TS_RY>INT#broken\r\n", "line 1001: the record after"},
+        {good + "x<TS_RY>INT#broken\r\n", "server.log:1001: the record after"},
         // Checked once the halves are merged, by the line of the newest value.
-        {good + "x<TS_RY>INT#late#1)#0#0#0#\r\n", "line 1001: the Value of INT record \"late\""},
-        {good + "x<TS_RY>INT#n3#1)#0#0#0#\r\n", "line 1001: the Value of INT record \"n3\""},
-        {good + "x<TS_RY>LOC#home#a*1#0#0#0#\r\n", "line 1001: the location of variable"},
+        {good + "x<TS_RY>INT#late#1)#0#0#0#\r\n",
+         "server.log:1001: the Value of INT record \"late\""},
+        {good + "x<TS_RY>INT#n3#1)#0#0#0#\r\n", "server.log:1001: the Value of INT record \"n3\""},
+        {good + "x<TS_RY>LOC#home#a*1#0#0#0#\r\n", "server.log:1001: the location of variable"},
         // The first half's bad line is the one reported when both have one.
-        {"x<TS_RY>INT#early\r\n" + good + "x<TS_RY>INT#broken\r\n", "line 1: the record after"},
+        {"x<TS_RY>INT#early\r\n" + good + "x<TS_RY>INT#broken\r\n",
+         "server.log:1: the record after"},
     };
     for (const auto& c : cases) {
         WriteFile("server.log", c.log);
@@ -252,10 +254,11 @@ TEST_F(ParseLogFailure, MissingLog) {
     ExpectNothingChanged();
 }
 
-TEST_F(ParseLogFailure, LogIsADirectory) {
-    std::filesystem::create_directory("logs");
-    EXPECT_EQ(Failure("logs"),
-              "Cannot open the log \"logs\": " + test::SystemText(test::Fault::kIsADirectory));
+TEST_F(ParseLogFailure, LogIsAFolderWithNoLogs) {
+    std::filesystem::create_directories("logs/.old");
+    WriteFile("logs/.hidden.log", "x<TS_RY>INT#gold#1#0#0#0#\r\n");
+    WriteFile("logs/.old/server.log", "x<TS_RY>INT#gold#1#0#0#0#\r\n");
+    EXPECT_EQ(Failure("logs"), "The folder \"logs\" holds no logs.");
     ExpectNothingChanged();
 }
 
@@ -267,14 +270,15 @@ TEST_F(ParseLogFailure, NoLogGiven) {
 TEST_F(ParseLogFailure, MalformedRecordLine) {
     WriteFile("server.log", "a\r\nb\nx<TS_RY>INT#gold#1#0#0#0#\rx<TS_RY>STR#t#\r\n");
     EXPECT_EQ(Failure("server.log"),
-              "line 4: the record after <TS_RY> is cut short: only 2 of its 6 fields (Kind, "
+              "server.log:4: the record after <TS_RY> is cut short: only 2 of its 6 fields (Kind, "
               "Name) end with \"#\"; missing: Value, Extra1, Extra2, Extra3. A record line must "
               "read Kind#Name#Value#Extra1#Extra2#Extra3# after the tag.");
     ExpectNothingChanged();
     // A long field is looked for within its own line, not in the next one.
-    WriteFile("server.log", "x<TS_RY>INT#" + std::string(100, 'v') + "\r\nx<TS_RY>INT#b#1#0#0#0#\r\n");
-    EXPECT_EQ(Failure("server.log").substr(0, 62),
-              "line 1: the record after <TS_RY> is cut short: only 1 of its 6");
+    WriteFile("server.log",
+              "x<TS_RY>INT#" + std::string(100, 'v') + "\r\nx<TS_RY>INT#b#1#0#0#0#\r\n");
+    EXPECT_EQ(Failure("server.log").substr(0, 68),
+              "server.log:1: the record after <TS_RY> is cut short: only 1 of its 6");
     ExpectNothingChanged();
 }
 
@@ -283,14 +287,14 @@ TEST_F(ParseLogFailure, MalformedLocationAfterTheWholeExtraction) {
     WriteFile("server.log",
               "x<TS_RY>LOC#home#a*1*2*3*4*#0#0#0#\r\nx<TS_RY>LOC#home#a*1*2*#0#0#0#\r\n");
     EXPECT_EQ(Failure("server.log"),
-              "line 2: the location of variable \"home\" is cut short: only 3 of its 5 parts "
+              "server.log:2: the location of variable \"home\" is cut short: only 3 of its 5 parts "
               "(AreaTag, PosX, PosY) end with \"*\"; missing: PosZ, Facing. A location must read "
               "AreaTag*PosX*PosY*PosZ*Facing*.");
     ExpectNothingChanged();
     // Locations are only split once every line has been read, so a cut-short
     // record line after a bad location is what gets reported.
     WriteFile("server.log", "x<TS_RY>LOC#home#a*1*2#0#0#0#\r\nx<TS_RY>INT#\r\n");
-    EXPECT_EQ(Failure("server.log").substr(0, 8), "line 2: ");
+    EXPECT_EQ(Failure("server.log").substr(0, 14), "server.log:2: ");
     ExpectNothingChanged();
 }
 
@@ -301,7 +305,7 @@ TEST_F(ParseLogFailure, ScriptCodeInAFieldWrittenAsItStands) {
               "x<TS_RY>INT#a#1); Evil(#0#0#0#\r\nx<TS_RY>INT#a#2#0#0#0#\r\n"
               "x<TS_RY>INT#b#1#0#0#0); Evil(#\r\n");
     EXPECT_EQ(Failure("server.log"),
-              "line 3: the Extra3 of INT record \"b\" is not a plain value: \"0); Evil(\"");
+              "server.log:3: the Extra3 of INT record \"b\" is not a plain value: \"0); Evil(\"");
     ExpectNothingChanged();
 }
 

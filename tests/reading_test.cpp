@@ -13,6 +13,7 @@
 #include "conversion/file_source.h"
 #include "conversion/line_reader.h"
 #include "conversion/log_halves.h"
+#include "conversion/open_log.h"
 #include "conversion/parse_log.h"
 #include "tests/model.h"
 #include "tests/test_support.h"
@@ -144,8 +145,7 @@ TEST_P(Reading, NoticesALogCutShortWhileItIsRead) {
     const auto size = static_cast<std::uint64_t>(log.size());
     const std::string last = "[t] <TS_RY>STR#last#" + std::string(100000, 'v') + "#0#0#0#";
     // A tag that ends where the first copied read does (at 4099).
-    const std::string tagAtABoundary =
-        std::string(4089, 'c') + "\r\nx<TS_RY>INT#cut#1#0#0#0#\r\n";
+    const std::string tagAtABoundary = std::string(4089, 'c') + "\r\nx<TS_RY>INT#cut#1#0#0#0#\r\n";
     std::string grown;
     for (int i = 0; i < 200; ++i) grown += "[t] <TS_RY>INT#g" + std::to_string(i) + "#1#0#0#0#\r\n";
     const std::uint64_t none = ~std::uint64_t{0};

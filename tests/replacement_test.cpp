@@ -174,7 +174,7 @@ TEST_F(Replacement, MinusIsStandardOutput) {
               std::string(test::kGoldLog) + "x<TS_RY>LOC#home#ar*1*2*3*#0#0#0#\r\n");
     EXPECT_EQ(test::Shell(in + convert + "-o - bad.log 2>err.txt", &out), 1);
     EXPECT_EQ(out, "");
-    EXPECT_EQ(ReadFile(dir_ / "err.txt").substr(0, 22), "tsry-convert: line 2: ");
+    EXPECT_EQ(ReadFile(dir_ / "err.txt").substr(0, 25), "tsry-convert: bad.log:2: ");
 }
 
 TEST_F(Replacement, KeepsTheTemporaryNameWithinTheLongestName) {

@@ -148,19 +148,19 @@ TEST(ScriptWriter, RejectsScriptCodeInFieldsWrittenAsTheyStand) {
         {"x<TS_RY>LOC#h#t*0*0*0*" + code + "*#0#0#0#", "line 1: the Facing of LOC record \"h\""},
         {"x<TS_RY>LOC#h#t*0*0*0*0*#0#0#" + code + "#", "line 1: the Extra3 of LOC record \"h\""},
         // Comments, other quotes and odd bytes are not plain either.
-        {"x<TS_RY>INT#a#1 //#0#0#0#", "line 1: the Value of INT record \"a\" is not a plain value: "
-                                      "\"1 //\""},
+        {"x<TS_RY>INT#a#1 //#0#0#0#",
+         "line 1: the Value of INT record \"a\" is not a plain value: "
+         "\"1 //\""},
         {"x<TS_RY>INT#a\x01#\x80\t#0#0#0#",
          R"(line 1: the Value of INT record "a\x01" is not a plain value: "\x80\x09")"},
         {"x<TS_RY>INT#a#" + std::string(100, '(') + "#0#0#0#",
-         "line 1: the Value of INT record \"a\" is not a plain value: \"" +
-             std::string(64, '(') + "\"... (100 bytes)"},
+         "line 1: the Value of INT record \"a\" is not a plain value: \"" + std::string(64, '(') +
+             "\"... (100 bytes)"},
         // No NUL byte in any field that is written, quoted or not.
         {Nul("x<TS_RY>STR#a#b@c#0#0#0#"),
          R"(line 1: the Value of STR record "a" holds a NUL byte, which no script can hold: "b\x00c")"},
         {Nul("x<TS_RY>INT#a@#1#0#0#0#"), "line 1: the Name of INT record \"a\\x00\""},
-        {Nul("x<TS_RY>INT#a#1@#0#0#0#"),
-         "line 1: the Value of INT record \"a\" holds a NUL byte"},
+        {Nul("x<TS_RY>INT#a#1@#0#0#0#"), "line 1: the Value of INT record \"a\" holds a NUL byte"},
         {Nul("x<TS_RY>LOC#h#t@*0*0*0*0*#0#0#0#"),
          "line 1: the AreaTag of LOC record \"h\" holds a NUL byte"},
     };
@@ -201,7 +201,8 @@ TEST(ScriptWriter, WritesLongTextAsLiteralsTheCompilerTakes) {
     EXPECT_EQ(Statements({"x<TS_RY>STR#n#" + before + "\"\\#0#0#0#"}),
               CrLf({"    SetTSRYString(\"n\", \"" + before + "\" + \"\\\"\\\\\", 0, 0, 0);"}));
     EXPECT_EQ(Statements({"x<TS_RY>STR#n#" + before.substr(1) + "\\\\x#0#0#0#"}),
-              CrLf({"    SetTSRYString(\"n\", \"" + before.substr(1) + "\\\\\" + \"\\\\x\", 0, "
+              CrLf({"    SetTSRYString(\"n\", \"" + before.substr(1) +
+                    "\\\\\" + \"\\\\x\", 0, "
                     "0, 0);"}));
 }
 

@@ -8,6 +8,7 @@
 
 #include "conversion/line_reader.h"
 #include "conversion/log_halves.h"
+#include "conversion/open_log.h"
 #include "conversion/parse_log.h"
 
 namespace tsry::test {

@@ -155,18 +155,18 @@ TEST_F(OnWindows, RefusalsSayWhyInTheProgramsOwnWords) {
     // As the user meets them.
     WriteFile(dir_ / "server.log", test::kGoldLog);
     fs::create_directories(dir_ / "folder");
-    EXPECT_EQ(Failure(dir_ / "server.log", dir_ / "folder"),
-              "Cannot replace the script " + QuotedPath(dir_ / "folder") + ": " +
-                  platform::ErrorText(336));
-    EXPECT_EQ(Failure(dir_ / "folder", dir_ / "tsry.nss"),
-              "Cannot open the log " + QuotedPath(dir_ / "folder") + ": " +
-                  platform::ErrorText(336));
+    EXPECT_EQ(Failure(dir_ / "server.log", dir_ / "folder"), "Cannot replace the script " +
+                                                                 QuotedPath(dir_ / "folder") +
+                                                                 ": " + platform::ErrorText(336));
+    EXPECT_EQ(
+        Failure(dir_ / "folder", dir_ / "tsry.nss"),
+        "Cannot open the log " + QuotedPath(dir_ / "folder") + ": " + platform::ErrorText(336));
 }
 
 TEST_F(OnWindows, AScriptThatWouldReplaceItsLogIsRefused) {
     WriteFile(dir_ / "server.log", test::kGoldLog);
-    ASSERT_TRUE(::CreateHardLinkW((dir_ / "hard.nss").c_str(), (dir_ / "server.log").c_str(),
-                                  nullptr));
+    ASSERT_TRUE(
+        ::CreateHardLinkW((dir_ / "hard.nss").c_str(), (dir_ / "server.log").c_str(), nullptr));
     const std::wstring other = dir_.path().native() + L"/./server.log";
     for (const fs::path& output : {dir_ / "server.log", dir_ / "hard.nss", fs::path(other)}) {
         EXPECT_EQ(Failure(dir_ / "server.log", output),

@@ -5,6 +5,7 @@
 
 #include "conversion/conversion_error.h"
 #include "conversion/log_halves.h"
+#include "conversion/open_log.h"
 
 namespace tsry {
 

@@ -217,7 +217,8 @@ void Form1Test::failedParseShowsTheMessageAndKeepsTheOldScript() {
     QString shown;
     CloseNextMessageBox(shown);
     QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
-    QVERIFY2(shown.startsWith(QStringLiteral("line 2: the record after <TS_RY> is cut short")),
+    QVERIFY2(shown.startsWith(QString::fromStdString((dir_->path() / "bad.log").string()) +
+                              QStringLiteral(":2: the record after <TS_RY> is cut short")),
              qPrintable(shown));
     QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), std::string("old script\r\n"));
     QCOMPARE(dir_->Entries(), (std::vector<std::string>{"bad.log", "server.log", "tsry.nss"}));

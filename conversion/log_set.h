@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// The logs of a server's history, read one after another as one log.
+
+namespace tsry {
+
+// Logs in the order they are read; "-" is standard input.
+using LogSet = std::vector<std::filesystem::path>;
+
+// The logs that `given` stands for, in the order given: a file as it is, and
+// a folder as every regular file beneath it, subfolders included, leaving out
+// names that begin with "." (files and folders), ordered oldest modification
+// first (equal times: by path). Each path found beneath a folder starts with
+// the folder's path as given. Throws ConversionError for a folder that cannot
+// be read or holds no log, and for "-" given more than once.
+[[nodiscard]] LogSet ExpandLogSet(const LogSet& given);
+
+// Puts `logs` in the order of their last modification, oldest first (equal
+// times, or times that cannot be read: by path), as a history is read.
+void SortOldestFirst(LogSet& logs);
+
+// Where each line of a set stands: the set numbers its lines from 1 on
+// across its files, one after another; messages name the file and its own
+// line instead.
+class LinePlaces {
+  public:
+    // The next file, of `lines` lines.
+    void Add(const std::filesystem::path& log, std::uint64_t lines);
+    // "PATH:LINE" of line `line` of the set (PATH as given, "-" for standard
+    // input), for a line of a file added, or of the file after the last one
+    // added (being read now).
+    [[nodiscard]] std::string Name(std::uint64_t line) const;
+    // The path that follows, being read now.
+    void Reading(const std::filesystem::path& log) { reading_ = log; }
+    [[nodiscard]] std::uint64_t lines() const noexcept { return total_; }
+
+  private:
+    struct File {
+        std::filesystem::path path;
+        std::uint64_t first;  // its first line's number in the set
+    };
+    std::vector<File> files_;
+    std::filesystem::path reading_;
+    std::uint64_t total_ = 0;
+};
+
+}  // namespace tsry
