@@ -12,6 +12,7 @@
 #include "conversion/log_halves.h"
 #include "conversion/open_log.h"
 #include "conversion/parse_log.h"
+#include "conversion/platform.h"
 #include "conversion/replacement_file.h"
 
 #ifndef TSRY_VERSION
@@ -115,6 +116,14 @@ std::string UsageProblem(const CLI::ParseError& e) {
     return message;
 }
 
+// Says what is wrong with the command line, and where to look; the status
+// of a usage error.
+int UsageError(std::ostream& err, std::string_view problem) {
+    err << kProgramName << ": " << problem << "\nRun " << kProgramName
+        << " --help for more information.\n";
+    return 2;
+}
+
 class PrintedStatus final : public StatusText {
   public:
     void SetText(std::string_view text) override { text_ = text; }
@@ -174,11 +183,11 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return app.exit(e, out, err);  // --help, --version
-        err << kProgramName << ": " << UsageProblem(e) << "\nRun " << kProgramName
-            << " --help for more information.\n";
-        return 2;
+        return UsageError(err, UsageProblem(e));
     }
-
+    if (std::count(logs.begin(), logs.end(), std::string(platform::kStandardInput)) > 1) {
+        return UsageError(err, "- (standard input) can stand only once among the logs");
+    }
     try {
         LogSet set;
         for (const std::string& log : logs) set.push_back(PathFromUtf8(log));

@@ -137,6 +137,9 @@ TEST_F(ConvertCommand, ExitsTwoOnUsageErrorsSayingWhatIsWrong) {
         {{"--parts", "", "server.log"}, "--parts: \"\" is not a whole number of 1 or more"},
         {{"--parts", "99999999999999999999", "server.log"},
          "--parts: \"99999999999999999999\" is too large"},
+        {{"--list", "--parts", "2", "server.log"}, "--parts and --list cannot be used together"},
+        {{"--list", "--count", "server.log"}, "--count and --list cannot be used together"},
+        {{"-", "server.log", "-"}, "- (standard input) can stand only once among the logs"},
     };
     for (const auto& c : cases) {
         const Outcome outcome = Run(c.args);

@@ -38,6 +38,53 @@ std::vector<std::string> ModelLines(const std::string& log) {
     return lines;
 }
 
+std::string JoinedLogs(const std::vector<std::string>& logs) {
+    std::string joined;
+    for (const std::string& log : logs) {
+        for (const std::string& line : ModelLines(log)) joined += line + "\n";
+    }
+    return joined;
+}
+
+std::string ModelList(const std::vector<std::string>& paths, const std::vector<std::string>& logs) {
+    std::vector<std::vector<std::string>> rows;  // the six fields, then the source
+    for (std::size_t file = 0; file < logs.size(); ++file) {
+        const std::vector<std::string> lines = ModelLines(logs[file]);
+        for (std::size_t n = 0; n < lines.size(); ++n) {
+            std::size_t pos = lines[n].find("<TS_RY>");
+            if (pos == std::string::npos) continue;
+            pos += 7;
+            std::vector<std::string> row;
+            for (int k = 0; k < 6; ++k) {
+                const std::size_t end = lines[n].find('#', pos);
+                row.push_back(lines[n].substr(pos, end - pos));
+                pos = end + 1;
+            }
+            row.push_back(paths[file] + ":" + std::to_string(n + 1));
+            bool merged = false;
+            for (auto& earlier : rows) {
+                if (earlier[1] == row[1]) {
+                    earlier = row;
+                    merged = true;
+                }
+            }
+            if (!merged) rows.push_back(row);
+        }
+    }
+    std::string list = "name\tkind\tvalue\textra1\textra2\textra3\tsource\n";
+    for (const auto& row : rows) {
+        for (const std::size_t k : {1u, 0u, 2u, 3u, 4u, 5u, 6u}) {
+            for (const char c : row[k]) {
+                list += c == '\\'   ? std::string("\\\\")
+                        : c == '\t' ? std::string("\\t")
+                                    : std::string(1, c);
+            }
+            list += k == 6 ? '\n' : '\t';
+        }
+    }
+    return list;
+}
+
 std::string Quoted(const std::string& text, std::size_t limit) {
     // Escaped whole, then cut into literals of at most `limit` bytes, never
     // between a backslash and the character it escapes.

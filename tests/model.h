@@ -25,6 +25,15 @@ bool IsPlain(const std::string& text);
 // line of the first error.
 ModelResult Model(const std::string& log, std::size_t literalLimit = 8191);
 
+// The lines of several logs read one after another, each file's last line
+// ending with its file, as one log (every line ended by LF).
+std::string JoinedLogs(const std::vector<std::string>& logs);
+
+// The rows that list the variables of the logs named `paths` (holding
+// `logs`): a header, then name, kind, value, extras and PATH:LINE of the
+// newest record of every name, in order of first appearance, tab-separated.
+std::string ModelList(const std::vector<std::string>& paths, const std::vector<std::string>& logs);
+
 // The 13 opening lines and the 2 closing lines of every script.
 std::string ScriptOpening();
 std::string ScriptClosing();

@@ -84,6 +84,11 @@ TEST_F(Streams, DescriptorsAreWrittenWhereTheyStandAndInputReadFromWhereItStands
         {"(head -c 23 >/dev/null; " + convert + "-o - - 2>/dev/null) < two.log > e.nss", 0, "e.nss",
          second},
         {"(head -c 23 >/dev/null; " + convert + "--count -) < two.log > f.txt", 0, "f.txt", "1\n"},
+        // A gzip log on standard input, among others.
+        {"gzip -c second.log | " + convert + "-o - - 2>/dev/null > h.nss", 0, "h.nss", second},
+        {"gzip -c two.log | " + convert + "--list - second.log > i.txt", 0, "i.txt",
+         "name\tkind\tvalue\textra1\textra2\textra3\tsource\na\tINT\t1\t0\t0\t0\t-:1\n"
+         "b\tINT\t2\t0\t0\t0\tsecond.log:1\n"},
         {"echo old > g.nss && " + convert + "-o /dev/fd/9 two.log 9<&- 2> g.nss", 1, "g.nss",
          "tsry-convert: Cannot write the script \"/dev/fd/9\": Bad file descriptor\n"},
     };

@@ -129,6 +129,9 @@ inline constexpr std::string_view kWindowLog =
 inline constexpr std::string_view kGoldLog = "[t] <TS_RY>INT#gold#150#0#0#0#\r\n";
 [[nodiscard]] std::string GoldScript();
 
+// `text` as one gzip member, as gzip writes it.
+[[nodiscard]] std::string Gzip(std::string_view text);
+
 // Lines joined with CR LF after each.
 [[nodiscard]] std::string CrLf(const std::vector<std::string>& lines);
 
