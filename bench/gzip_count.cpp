@@ -14,6 +14,7 @@
 #include "conversion/file_source.h"
 #include "conversion/gzip_source.h"
 #include "conversion/line_reader.h"
+#include "conversion/platform.h"
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {

@@ -6,15 +6,6 @@
 
 namespace tsry {
 
-std::string PathText(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return {text.begin(), text.end()};
-}
-
-std::filesystem::path PathFromUtf8(std::string_view text) {
-    return std::u8string(text.begin(), text.end());
-}
-
 std::string QuotedPath(const std::filesystem::path& path) { return '"' + PathText(path) + '"'; }
 
 ConversionError FileError(std::string_view what, const std::filesystem::path& path, int error) {

@@ -27,9 +27,4 @@ class ConversionError : public std::runtime_error {
 // A path as the user typed or chose it, quoted for a message.
 [[nodiscard]] std::string QuotedPath(const std::filesystem::path& path);
 
-// A path as UTF-8 text, for messages; and a path from UTF-8 text (a command
-// line, a window's field), whatever the system's own encoding of paths.
-[[nodiscard]] std::string PathText(const std::filesystem::path& path);
-[[nodiscard]] std::filesystem::path PathFromUtf8(std::string_view text);
-
 }  // namespace tsry

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "conversion/platform.h"
-#include "conversion/record_table.h"
+#include "conversion/record_format.h"
 
 namespace tsry {
 
@@ -128,7 +128,7 @@ void LineReader::Condense() {
         tagSeen_ = true;
         looked_ = kRecordTag.size();
     }
-    for (; fieldEnds_ < 6; ++fieldEnds_) {
+    for (; fieldEnds_ < kRecordFields; ++fieldEnds_) {
         const std::size_t fieldEnd = carry_.view().find(kFieldEnd, looked_);
         if (fieldEnd == std::string_view::npos) {
             looked_ = carry_.size();

@@ -12,6 +12,21 @@
 // the rest of the engine does not touch the system but through this, the
 // mapped window and the replacement file.
 
+namespace tsry {
+
+// A path as UTF-8 text, for messages and windows; and a path from UTF-8 text
+// (a command line, a window's field), whatever the system's own encoding of
+// paths.
+[[nodiscard]] inline std::string PathText(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+[[nodiscard]] inline std::filesystem::path PathFromUtf8(std::string_view text) {
+    return std::u8string(text.begin(), text.end());
+}
+
+}  // namespace tsry
+
 namespace tsry::platform {
 
 // The system's text for error code `error` (an errno value, or a Windows

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "conversion/conversion_error.h"
-#include "conversion/line_reader.h"
+#include "conversion/line_scan.h"
 
 namespace tsry {
 
@@ -248,7 +248,7 @@ const char* CutRecord(const char* tag, const char* end, std::uint64_t line, LogR
     std::string_view* const fields[6] = {&record.Kind,   &record.Name,   &record.Value,
                                          &record.Extra1, &record.Extra2, &record.Extra3};
     const char* pos = tag + kRecordTag.size();
-    for (int k = 0; k < 6; ++k) {
+    for (int k = 0; k < kRecordFields; ++k) {
         const char* fieldEnd = FindInLine(pos, end, kFieldEnd);
         if (fieldEnd == end || *fieldEnd != kFieldEnd) throw MalformedRecord(line, k);
         *fields[k] = std::string_view(pos, static_cast<std::size_t>(fieldEnd - pos));

@@ -8,20 +8,13 @@
 #include <vector>
 
 #include "conversion/conversion_error.h"
+#include "conversion/record_format.h"
 #include "conversion/table_memory.h"
 
-// Tagged log lines and the table of the newest value of every variable name.
-//
-// A record line holds the tag "<TS_RY>" and, right after its first
-// occurrence, six fields, each ended by "#":
-//     Kind#Name#Value#Extra1#Extra2#Extra3#
-// Text before the tag and after the sixth "#" is ignored. Fields are taken
-// verbatim and may be empty.
+// Tagged log lines (see record_format.h) and the table of the newest value of
+// every variable name. Fields are taken verbatim and may be empty.
 
 namespace tsry {
-
-inline constexpr std::string_view kRecordTag = "<TS_RY>";
-inline constexpr char kFieldEnd = '#';
 
 // The six fields of one record, as cut from its line.
 struct LogRecord {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "conversion/script_writer.h"
+#include "conversion/byte_sink.h"
 
 namespace tsry {
 

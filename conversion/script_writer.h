@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "conversion/byte_sink.h"
 #include "conversion/record_table.h"
 
 // The restore script: an opening block, one statement group per record, and a
@@ -19,14 +20,6 @@
 // several literals joined by " + ".
 
 namespace tsry {
-
-// Where the script's bytes go.
-class ByteSink {
-  public:
-    virtual ~ByteSink() = default;
-    // Writes all of `bytes` or throws ConversionError.
-    virtual void Write(std::string_view bytes) = 0;
-};
 
 // Throws ConversionError, naming log line `line`, the record's Name and the
 // field, when `record` cannot be written as the statements of a script: a
