@@ -144,14 +144,33 @@ const char* LineEnd(const char* p, const char* end) noexcept {
     return cr != nullptr ? cr : limit;
 }
 
-const char* FindInLine(const char* p, const char* end, char c) noexcept {
-    const char* stop = static_cast<std::size_t>(end - p) > kShortScan ? p + kShortScan : end;
-    p = ShortScan(p, end, c);
-    if (p != stop || p == end) return p;
-    // A long line: find its end first, then search up to it.
-    const char* lineEnd = LineEnd(p, end);
-    const void* hit = std::memchr(p, c, static_cast<std::size_t>(lineEnd - p));
-    return hit != nullptr ? static_cast<const char*>(hit) : lineEnd;
+const char* FindAllInLine(const char* p, const char* end, char c, const char** at, int count,
+                          int& found) noexcept {
+    found = 0;
+    if (count == 0) return LineEnd(p, end);
+    if constexpr (std::endian::native == std::endian::little) {
+        const std::uint64_t pattern = kOnes * static_cast<unsigned char>(c);
+        for (; end - p >= 8; p += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            const std::uint64_t ends =
+                Matches(word, 0x0d0d0d0d0d0d0d0dULL) | Matches(word, 0x0a0a0a0a0a0a0a0aULL);
+            std::uint64_t hits = Matches(word, pattern);
+            if (ends != 0) hits &= (ends & (~ends + 1)) - 1;  // only those before the line end
+            for (; hits != 0; hits &= hits - 1) {
+                at[found] = p + std::countr_zero(hits) / 8;
+                if (++found == count) return LineEnd(at[found - 1] + 1, end);
+            }
+            if (ends != 0) return p + std::countr_zero(ends) / 8;
+        }
+    }
+    for (; p != end && !IsLineEnd(*p); ++p) {
+        if (*p == c) {
+            at[found] = p;
+            if (++found == count) return LineEnd(p + 1, end);
+        }
+    }
+    return p;
 }
 
 const char* SkipLineEnd(const char* p, const char* end) noexcept {

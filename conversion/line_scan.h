@@ -21,9 +21,13 @@ namespace tsry {
 // or `end` when the line runs to the end of the range.
 [[nodiscard]] const char* LineEnd(const char* p, const char* end) noexcept;
 
-// The first `c` at or after `p` in the same line; else the line's terminator,
-// or `end` when the line runs to the end of the range.
-[[nodiscard]] const char* FindInLine(const char* p, const char* end, char c) noexcept;
+// The first `count` places of `c` in the line that holds `p`, into `at`, and
+// how many there are (at most `count`) in `found`; returns the line's
+// terminator, or `end` when the line runs to the end of the range. One pass
+// over the line as far as the last place wanted, the rest of it looked at
+// only for its end.
+const char* FindAllInLine(const char* p, const char* end, char c, const char** at, int count,
+                          int& found) noexcept;
 
 // Past the terminator that starts at `p` (as returned by LineEnd).
 [[nodiscard]] const char* SkipLineEnd(const char* p, const char* end) noexcept;

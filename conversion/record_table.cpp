@@ -247,14 +247,16 @@ void RecordTable::Grow() {
 const char* CutRecord(const char* tag, const char* end, std::uint64_t line, LogRecord& record) {
     std::string_view* const fields[6] = {&record.Kind,   &record.Name,   &record.Value,
                                          &record.Extra1, &record.Extra2, &record.Extra3};
+    const char* fieldEnds[kRecordFields];
+    int found = 0;
     const char* pos = tag + kRecordTag.size();
+    const char* lineEnd = FindAllInLine(pos, end, kFieldEnd, fieldEnds, kRecordFields, found);
+    if (found < kRecordFields) throw MalformedRecord(line, found);
     for (int k = 0; k < kRecordFields; ++k) {
-        const char* fieldEnd = FindInLine(pos, end, kFieldEnd);
-        if (fieldEnd == end || *fieldEnd != kFieldEnd) throw MalformedRecord(line, k);
-        *fields[k] = std::string_view(pos, static_cast<std::size_t>(fieldEnd - pos));
-        pos = fieldEnd + 1;
+        *fields[k] = std::string_view(pos, static_cast<std::size_t>(fieldEnds[k] - pos));
+        pos = fieldEnds[k] + 1;
     }
-    return LineEnd(pos, end);
+    return lineEnd;
 }
 
 bool ExtractRecord(std::string_view text, std::uint64_t line, RecordTable& table) {

@@ -85,6 +85,13 @@ TEST(ExtractRecord, NamesTheLineAndTheMissingFields) {
               "line 7: the record after <TS_RY> is cut short: only 1 of its 6 fields (Kind) ends "
               "with \"#\"; missing: Name, Value, Extra1, Extra2, Extra3. A record line must read "
               "Kind#Name#Value#Extra1#Extra2#Extra3# after the tag.");
+    // A line end in the text ends the line, wherever it stands.
+    for (const auto& [text, fields] : {std::pair{"x<TS_RY>#\r#####", "only 1 "},
+                                       std::pair{"x<TS_RY>INT#gold#1#0#\n0#0#", "only 4 "}}) {
+        EXPECT_EQ(ErrorOf(text).substr(0, 54),
+                  std::string("line 7: the record after <TS_RY> is cut short: ") + fields)
+            << text;
+    }
     EXPECT_EQ(ErrorOf("<TS_RY>"),
               "line 7: the record after <TS_RY> is cut short: none of its 6 fields ends with "
               "\"#\"; missing: Kind, Name, Value, Extra1, Extra2, Extra3. A record line must read "
