@@ -173,6 +173,56 @@ TEST_F(OnWindows, AScriptThatWouldReplaceItsLogIsRefused) {
     EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"hard.nss", "server.log"}));
 }
 
+// Runs the tsry-convert.exe beside this program in `folder` with `arguments`,
+// its standard input the file `input` from `offset` on; its exit code.
+DWORD RunConvert(const std::wstring& arguments, const fs::path& input, LONGLONG offset,
+                 const fs::path& folder) {
+    std::wstring self(MAX_PATH, L'\0');
+    self.resize(::GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
+    const fs::path exe = fs::path(self).parent_path() / L"tsry-convert.exe";
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    Held in{::CreateFileW(input.c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
+                          OPEN_EXISTING, 0, nullptr)};
+    Held null{::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                            OPEN_EXISTING, 0, nullptr)};
+    LARGE_INTEGER at{};
+    at.QuadPart = offset;
+    ::SetFilePointerEx(in.handle, at, nullptr, FILE_BEGIN);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in.handle;
+    startup.hStdOutput = null.handle;
+    startup.hStdError = null.handle;
+    PROCESS_INFORMATION process{};
+    std::wstring command = L"\"" + exe.native() + L"\" " + arguments;
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                          folder.c_str(), &startup, &process)) {
+        return 127;
+    }
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 127;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return code;
+}
+
+TEST_F(OnWindows, StandardInputIsReadFromWhereItStandsAndNeverReplaced) {
+    const std::string second = "x<TS_RY>INT#b#2#0#0#0#\r\n";
+    const std::string two = "x<TS_RY>INT#a#1#0#0#0#\r\n" + second;
+    WriteFile(dir_ / "two.log", two);
+    WriteFile(dir_ / "second.log", second);
+    Convert(dir_ / "second.log", dir_ / "expected.nss");
+    EXPECT_EQ(RunConvert(L"-o second.nss -", dir_ / "two.log", 24, dir_.path()), 0u);
+    EXPECT_EQ(ReadFile(dir_ / "second.nss"), ReadFile(dir_ / "expected.nss"));
+    // Standard input that is the script itself.
+    WriteFile(dir_ / "tsry.nss", two);
+    EXPECT_EQ(RunConvert(L"-", dir_ / "tsry.nss", 0, dir_.path()), 1u);
+    EXPECT_EQ(ReadFile(dir_ / "tsry.nss"), two);
+}
+
 TEST_F(OnWindows, TheSystemSaysWhatWentWrong) {
     const std::string message = Failure(dir_ / "missing.log", dir_ / "tsry.nss");
     EXPECT_EQ(message, "Cannot open the log " + QuotedPath(dir_ / "missing.log") + ": " +
