@@ -200,10 +200,37 @@ class LogExtraction final : public HalfReaders {
     std::atomic<bool> stop_{false};
 };
 
+// The sizes of the plain files among `logs`, for progress; 0 when any log is
+// a stream, whose size is not known.
+std::uint64_t PlainSizes(const LogSet& logs) {
+    std::uint64_t total = 0;
+    for (const std::filesystem::path& log : logs) {
+        std::error_code error;
+        if (log == std::filesystem::path(platform::kStandardInput) ||
+            !std::filesystem::is_regular_file(log, error)) {
+            return 0;
+        }
+        total += std::filesystem::file_size(log, error);
+    }
+    return total;
+}
+
+// The records of a set of logs, and where their lines stand.
+struct SetRecords {
+    RecordTable table;
+    LinePlaces places;
+};
+
 // Reads every log of `logs` (folders expanded), one after another, into
-// `table`, noting in `places` where each one's lines stand. Every record
-// error names PATH:LINE.
-void ReadLogSet(const LogSet& logs, RecordTable& table, LinePlaces& places, SetProgress& progress) {
+// `records`, the progress shown from the start of the reading on. Every
+// record error names PATH:LINE.
+void ReadLogSet(const LogSet& logs, ProgressSink& sink, SetRecords& records) {
+    const std::uint64_t totalBytes = PlainSizes(logs);
+    sink.SetBytesRead(0, totalBytes);
+    sink.Show();
+    SetProgress progress(sink, totalBytes);
+    RecordTable& table = records.table;
+    LinePlaces& places = records.places;
     try {
         for (const std::filesystem::path& path : logs) {
             places.Reading(path);
@@ -220,21 +247,6 @@ void ReadLogSet(const LogSet& logs, RecordTable& table, LinePlaces& places, SetP
     } catch (const RecordError& e) {
         throw ConversionError(places.Name(e.line()) + ": " + e.detail());
     }
-}
-
-// The sizes of the plain files among `logs`, for progress; 0 when any log is
-// a stream, whose size is not known.
-std::uint64_t PlainSizes(const LogSet& logs) {
-    std::uint64_t total = 0;
-    for (const std::filesystem::path& log : logs) {
-        std::error_code error;
-        if (log == std::filesystem::path(platform::kStandardInput) ||
-            !std::filesystem::is_regular_file(log, error)) {
-            return 0;
-        }
-        total += std::filesystem::file_size(log, error);
-    }
-    return total;
 }
 
 // Every check that can fail on a record, over the whole table, before the
@@ -331,20 +343,14 @@ ConversionSummary ParseLog(const LogSet& logs, std::optional<std::uint64_t> line
         progress.SetMinimum(0);
         progress.SetMaximum(2.0 * static_cast<double>(lineCount.value_or(0)));
         progress.SetValue(0);
-        const std::uint64_t totalBytes = PlainSizes(set);
-        progress.SetBytesRead(0, totalBytes);
-        progress.Show();
-
-        RecordTable table;
-        LinePlaces places;
-        SetProgress setProgress(progress, totalBytes);
-        ReadLogSet(set, table, places, setProgress);
+        SetRecords records;
+        ReadLogSet(set, progress, records);
         ScriptWriter writer(output);
         ConversionSummary summary;
         try {
-            summary = WriteScript(table, places.lines(), writer, progress, layout);
+            summary = WriteScript(records.table, records.places.lines(), writer, progress, layout);
         } catch (const RecordError& e) {
-            throw ConversionError(places.Name(e.line()) + ": " + e.detail());
+            throw ConversionError(records.places.Name(e.line()) + ": " + e.detail());
         }
         output.Commit();
         summary.direct = output.direct();
@@ -390,13 +396,9 @@ std::size_t ListLogs(const LogSet& logs, ProgressSink& progress,
         const LogSet set = ExpandLogSet(logs);
         RefuseToOverwriteALog(set, outputPath);
         ReplacementFile output(outputPath);
-        const std::uint64_t totalBytes = PlainSizes(set);
-        progress.SetBytesRead(0, totalBytes);
-        progress.Show();
-        RecordTable table;
-        LinePlaces places;
-        SetProgress setProgress(progress, totalBytes);
-        ReadLogSet(set, table, places, setProgress);
+        SetRecords records;
+        ReadLogSet(set, progress, records);
+        const RecordTable& table = records.table;
 
         std::string rows = "name\tkind\tvalue\textra1\textra2\textra3\tsource\n";
         for (std::size_t i = 0; i < table.size(); ++i) {
@@ -406,7 +408,7 @@ std::size_t ListLogs(const LogSet& logs, ProgressSink& progress,
                 PutListField(rows, field);
                 rows += '\t';
             }
-            PutListField(rows, places.Name(table.LineOf(i)));
+            PutListField(rows, records.places.Name(table.LineOf(i)));
             rows += '\n';
             if (rows.size() >= (std::size_t{256} << 10)) {
                 output.Write(rows);
