@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -52,13 +53,18 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Converts a persistence log into tsry.nss, the script that restores every variable it "
-        "holds, in a window: Browse picks the log, Parse writes tsry.nss into the folder the "
-        "program was started from."));
+        "holds, in a window: Browse picks the log, or several read as one, Parse writes "
+        "tsry.nss into the folder the program was started from."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Print this help message and exit"));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Print the program's version and exit"));
     parser.addOptions({help, version});
+    parser.addPositionalArgument(
+        QStringLiteral("LOG"),
+        QStringLiteral("A log, or a folder of logs, to show in the window as Browse shows it; "
+                       "several are read as one, oldest first"),
+        QStringLiteral("[LOG...]"));
     const auto usageError = [](const QString& what) {
         std::fprintf(stderr, "%s: %s\nRun with --help for more information.\n", kProgramName,
                      qPrintable(what));
@@ -67,14 +73,15 @@ int main(int argc, char** argv) {
     if (!parser.parse(QCoreApplication::arguments())) return usageError(parser.errorText());
     if (parser.isSet(version)) parser.showVersion();
     if (parser.isSet(help)) parser.showHelp(0);
-    if (!parser.positionalArguments().isEmpty()) {
-        return usageError(QStringLiteral("unexpected argument '%1'")
-                              .arg(parser.positionalArguments().constFirst()));
-    }
 
     // Only a QApplication gets this far: OnlyPrints() held no option that
     // lets the program go on.
     tsry::Form1 window;
     window.show();
+    // The logs given are counted once the window is up, so that it is drawn
+    // first and a message box about them has it to stand over.
+    if (const QStringList logs = parser.positionalArguments(); !logs.isEmpty()) {
+        QTimer::singleShot(0, &window, [&window, logs] { window.UseLogs(logs); });
+    }
     return QApplication::exec();
 }

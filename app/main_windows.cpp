@@ -16,5 +16,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command*
     ::ShowWindow(form.hwnd(), show);
     ::UpdateWindow(form.hwnd());
     ::SetFocus(form.control(tsry::Win32Form1::kBtnBrowse));
+    // Logs given on the command line, as Windows gives the files dropped on
+    // the program's icon: shown and counted as Browse does.
+    form.UseLogs(tsry::LogsOfCommandLine(::GetCommandLineW()));
     return tsry::RunMessageLoop(form);
 }

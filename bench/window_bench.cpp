@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
 
     tsry::Form1 form;
-    form.setFileChooser([log](QWidget*) { return std::optional<QString>(log); });
+    form.setFileChooser([log](QWidget*) { return std::optional<QStringList>(QStringList{log}); });
     form.show();
     QApplication::processEvents();
     auto* browse = form.findChild<QPushButton*>(QStringLiteral("btnBrowse"));

@@ -1,10 +1,12 @@
 // What Browse and Parse do, once for both windows, against a fake set of
-// controls: the path read back from the field, the count, the status texts,
-// the bar's range, cancels and errors, and the window left usable.
+// controls: the paths the field shows and names, the count, the status texts,
+// the bar's range, sets of logs, cancels and errors, and the window left
+// usable.
 #include "window/form_commands.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,7 +24,7 @@ using Strings = std::vector<std::string>;
 // Controls that remember what the commands did to them.
 class FakeControls final : public FormControls {
   public:
-    std::optional<std::string> ChooseLog() override {
+    std::optional<Strings> ChooseLogs() override {
         ++dialogs;
         return nextChoice;
     }
@@ -33,7 +35,7 @@ class FakeControls final : public FormControls {
     ProgressSink& Bar() override { return bar; }
     void ShowError(std::string_view message) override { errors.emplace_back(message); }
 
-    std::optional<std::string> nextChoice;
+    std::optional<Strings> nextChoice;
     int dialogs = 0;
     std::string path;
     std::string status;
@@ -46,10 +48,11 @@ class Commands : public ::testing::Test {
   protected:
     void SetUp() override { WriteFile("server.log", test::kWindowLog); }
 
-    void Browse(std::optional<std::string> choice) {
+    void Browse(std::optional<Strings> choice) {
         controls_.nextChoice = std::move(choice);
         commands_.CountLogLines();
     }
+    void Browse(const std::string& one) { Browse(Strings{one}); }
     std::string LogPath(std::string_view name = "server.log") const {
         return PathText(dir_.path() / name);
     }
@@ -150,6 +153,115 @@ TEST_F(Commands, AFailedParseShowsWhyAndLeavesTheWindowUsable) {
     WriteFile("server.log", test::kWindowLog);
     commands_.ParseLog();
     EXPECT_EQ(ReadFile("tsry.nss"), test::WindowLogScript());
+}
+
+// What the field shows of a set, and what it names: as typed, as Explorer's
+// "Copy as path" gives it, as Browse shows several logs.
+TEST(PathField, NamesTheLogsItShows) {
+    const struct {
+        std::string text;
+        Strings logs;
+        bool shown;  // FieldText(logs) gives the text back
+    } rows[] = {
+        {"/srv/logs/server.log", {"/srv/logs/server.log"}, true},
+        {R"(C:\Server Logs\server 1.log)", {R"(C:\Server Logs\server 1.log)"}, true},
+        {"/srv/logs", {"/srv/logs"}, true},  // a folder
+        {"  server.log ", {"  server.log "}, true},
+        {"", {""}, true},
+        {"   ", {"   "}, true},
+        {R"("C:\Server Logs\server.log")", {R"(C:\Server Logs\server.log)"}, false},
+        {R"(  "C:\Server Logs\server.log"  )", {R"(C:\Server Logs\server.log)"}, false},
+        {R"("a.log" "b 2.log" "c.log")", {"a.log", "b 2.log", "c.log"}, true},
+        {"\t\"a.log\"   \"b.log\" ", {"a.log", "b.log"}, false},
+        {R"("a.log" b.log "c.log")", {"a.log", "b.log", "c.log"}, false},
+        {R"("a.log"b.log"c.log")", {"a.log", "b.log", "c.log"}, false},
+        {R"("a.log" "b 2.log  )", {"a.log", "b 2.log"}, false},
+        {R"("a.log" "")", {"a.log"}, false},
+        {R"("")", {""}, false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(LogsInField(row.text), row.logs) << '[' << row.text << ']';
+        if (row.shown) {
+            EXPECT_EQ(FieldText(row.logs), row.text) << '[' << row.text << ']';
+        }
+    }
+    EXPECT_EQ(FieldText({}), "");
+}
+
+// Logs of a history, each ending with a line end: gold changes in every one.
+class LogSets : public Commands {
+  protected:
+    void SetUp() override {
+        Commands::SetUp();
+        WriteFile("a.log", "[t] <TS_RY>INT#gold#2#0#0#0#\r\n[t] <TS_RY>STR#title#Sir#0#0#0#\r\n");
+        WriteFile("b.log", "[t] <TS_RY>INT#gold#3#0#0#0#\r\n");
+        WriteFile("c.log", "[t] start\r\n[t] <TS_RY>INT#gold#1#0#0#0#\r\n[t] end\r\n");
+        // Modified c, then a, then b.
+        const auto now = std::filesystem::file_time_type::clock::now();
+        std::filesystem::last_write_time("c.log", now - std::chrono::hours(3));
+        std::filesystem::last_write_time("a.log", now - std::chrono::hours(2));
+        std::filesystem::last_write_time("b.log", now - std::chrono::hours(1));
+    }
+    // The script of the logs' text one after another in one log.
+    std::string ScriptOfJoined(const Strings& names) {
+        std::string joined;
+        for (const std::string& name : names) joined += ReadFile(name);
+        WriteFile("joined.log", joined);
+        NoProgress progress;
+        NoStatus status;
+        tsry::ParseLog(std::filesystem::path("joined.log"), std::nullopt, progress, status,
+                       "joined.nss");
+        return ReadFile("joined.nss");
+    }
+};
+
+TEST_F(LogSets, BrowseShowsSeveralOldestFirstAndParseReadsThemInThatOrder) {
+    Browse(Strings{LogPath("a.log"), LogPath("b.log"), LogPath("c.log")});
+    EXPECT_EQ(controls_.path, '"' + LogPath("c.log") + "\" \"" + LogPath("a.log") + "\" \"" +
+                                  LogPath("b.log") + '"');
+    EXPECT_EQ(controls_.status, "6 records.");
+    EXPECT_EQ(commands_.lineCount(), std::optional<std::uint64_t>(6));
+
+    commands_.ParseLog();
+    EXPECT_TRUE(controls_.errors.empty());
+    EXPECT_EQ(controls_.status, "Parsing complete, tsry.nss created.");
+    EXPECT_EQ(controls_.bar.calls[1], "max 12");
+    const std::string script = ReadFile("tsry.nss");
+    EXPECT_EQ(script, ScriptOfJoined({"c.log", "a.log", "b.log"}));
+    EXPECT_NE(script.find("SetTSRYInt(\"gold\", 3,"), std::string::npos);
+
+    // A list typed or pasted is read in its own order.
+    controls_.path = R"(  "b.log" "a.log"  )";
+    commands_.ParseLog();
+    EXPECT_EQ(ReadFile("tsry.nss"), ScriptOfJoined({"b.log", "a.log"}));
+}
+
+TEST_F(LogSets, DroppedOrGivenLogsAreShownAndCountedAsBrowseDoes) {
+    // One log: as Browse shows it, without quotes.
+    commands_.UseLogs({LogPath("b.log")});
+    EXPECT_EQ(controls_.path, LogPath("b.log"));
+    EXPECT_EQ(controls_.status, "1 records.");
+    // A folder: every log beneath it.
+    std::filesystem::create_directory("history");
+    std::filesystem::rename("a.log", "history/a.log");
+    std::filesystem::rename("c.log", "history/c.log");
+    commands_.UseLogs({LogPath("history")});
+    EXPECT_EQ(controls_.path, LogPath("history"));
+    EXPECT_EQ(controls_.status, "5 records.");
+    commands_.ParseLog();
+    EXPECT_EQ(ReadFile("tsry.nss"), ScriptOfJoined({"history/c.log", "history/a.log"}));
+    EXPECT_EQ(controls_.dialogs, 0);
+    // Nothing dropped changes nothing; a set with a missing log shows why,
+    // and the count and the status stay.
+    commands_.UseLogs({});
+    EXPECT_EQ(controls_.path, LogPath("history"));
+    const std::string missing = LogPath("gone.log");
+    commands_.UseLogs({LogPath("b.log"), missing});
+    EXPECT_EQ(controls_.path, '"' + missing + "\" \"" + LogPath("b.log") + '"');
+    EXPECT_EQ(controls_.errors, Strings{"Cannot open the log \"" + missing +
+                                        "\": " + test::SystemText(test::Fault::kNoSuchFile)});
+    EXPECT_EQ(controls_.status, "Parsing complete, tsry.nss created.");
+    EXPECT_EQ(commands_.lineCount(), std::optional<std::uint64_t>(5));
 }
 
 TEST(BarScale, MapsAnyCountToThousandthsAndAnEmptyRangeToBusy) {

@@ -1,11 +1,16 @@
 #include "window/form1.h"
 
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QUrl>
 
 #include "window/bar_progress.h"
 
@@ -25,18 +30,31 @@ QString FromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-}  // namespace
-
-std::optional<QString> ChooseLogWithDialog(QWidget* parent) {
-    const QString path = QFileDialog::getOpenFileName(parent);
-    if (path.isEmpty()) return std::nullopt;
-    return path;
+// The local files among what is dragged: every one, or none if anything else
+// comes with them.
+QStringList DroppedLogs(const QMimeData* data) {
+    QStringList paths;
+    if (data == nullptr || !data->hasUrls()) return paths;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile()) return {};
+        paths << QDir::toNativeSeparators(url.toLocalFile());
+    }
+    return paths;
 }
 
-Form1::Form1(QWidget* parent) : QWidget(parent), chooser_(&ChooseLogWithDialog) {
+}  // namespace
+
+std::optional<QStringList> ChooseLogsWithDialog(QWidget* parent) {
+    QStringList paths = QFileDialog::getOpenFileNames(parent);
+    if (paths.isEmpty()) return std::nullopt;
+    return paths;
+}
+
+Form1::Form1(QWidget* parent) : QWidget(parent), chooser_(&ChooseLogsWithDialog) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(tr("PW Tessary Log Parser"));
     setFixedSize(Twips(6420), Twips(1830));
+    setAcceptDrops(true);
     createControls();
     placeControls();
     connectControls();
@@ -99,10 +117,30 @@ void Form1::CountLogLines() { commands_.CountLogLines(); }
 
 void Form1::ParseLog() { commands_.ParseLog(); }
 
-std::optional<std::string> Form1::ChooseLog() {
-    const std::optional<QString> chosen = chooser_(this);
+void Form1::UseLogs(const QStringList& paths) {
+    std::vector<std::string> logs;
+    logs.reserve(static_cast<std::size_t>(paths.size()));
+    for (const QString& path : paths) logs.push_back(path.toUtf8().toStdString());
+    commands_.UseLogs(std::move(logs));
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedLogs(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+    const QStringList paths = DroppedLogs(event->mimeData());
+    if (paths.isEmpty()) return;
+    event->acceptProposedAction();
+    UseLogs(paths);
+}
+
+std::optional<std::vector<std::string>> Form1::ChooseLogs() {
+    const std::optional<QStringList> chosen = chooser_(this);
     if (!chosen) return std::nullopt;
-    return chosen->toUtf8().toStdString();
+    std::vector<std::string> paths;
+    for (const QString& path : *chosen) paths.push_back(path.toUtf8().toStdString());
+    return paths;
 }
 
 std::string Form1::PathText() const { return txtImportFile_->text().toUtf8().toStdString(); }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "window/form_commands.h"
 
@@ -17,15 +20,16 @@ namespace tsry {
 
 class BarProgress;
 
-// The program's one window: the path of the log, Browse to choose and count
-// it, Parse to convert it into tsry.nss, a progress bar and a status line.
-// What the two commands do is FormCommands'; this is their Qt controls.
+// The program's one window: the paths of the logs, Browse to choose and count
+// them, Parse to convert them into tsry.nss, a progress bar and a status line;
+// logs dropped on it are used as Browse uses the logs chosen. What the
+// commands do is FormCommands'; this is their Qt controls.
 class Form1 : public QWidget, private FormControls {
     Q_OBJECT
 
   public:
-    // Asks the user for a log; an empty optional when the user cancels.
-    using FileChooser = std::function<std::optional<QString>(QWidget* parent)>;
+    // Asks the user for logs; an empty optional when the user cancels.
+    using FileChooser = std::function<std::optional<QStringList>(QWidget* parent)>;
 
     explicit Form1(QWidget* parent = nullptr);
     ~Form1() override;
@@ -41,10 +45,18 @@ class Form1 : public QWidget, private FormControls {
     [[nodiscard]] std::uint64_t progressCount() const noexcept;
 
   public slots:
-    // Browse: choose a log, show its path and its line count.
+    // Browse: choose logs, show their paths and their line count.
     void CountLogLines();
+    // Shows logs as Browse shows the logs chosen: those given on the command
+    // line, or dropped on the window.
+    void UseLogs(const QStringList& paths);
     // Parse: convert the log named in the path field.
     void ParseLog();
+
+  protected:
+    // Logs dragged over the window are taken, whatever else is dragged not.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void createControls();
@@ -52,7 +64,7 @@ class Form1 : public QWidget, private FormControls {
     void connectControls();
 
     // FormControls
-    std::optional<std::string> ChooseLog() override;
+    std::optional<std::vector<std::string>> ChooseLogs() override;
     [[nodiscard]] std::string PathText() const override;
     void SetPathText(std::string_view text) override;
     void SetStatus(std::string_view text) override;
@@ -72,7 +84,8 @@ class Form1 : public QWidget, private FormControls {
     FormCommands commands_{*this};
 };
 
-// The default chooser: the platform's open-file dialog, at its defaults.
-std::optional<QString> ChooseLogWithDialog(QWidget* parent);
+// The default chooser: the platform's open-file dialog at its defaults, where
+// several files can be picked.
+std::optional<QStringList> ChooseLogsWithDialog(QWidget* parent);
 
 }  // namespace tsry

@@ -2,8 +2,11 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <array>
+#include <cwchar>
+#include <filesystem>
 #include <vector>
 
 #include "conversion/platform.h"
@@ -98,7 +101,7 @@ void Win32Bar::Redraw() {
 
 // The window.
 
-Win32Form1::Win32Form1(HINSTANCE instance) : instance_(instance), chooser_(&ChooseLogWithDialog) {
+Win32Form1::Win32Form1(HINSTANCE instance) : instance_(instance), chooser_(&ChooseLogsWithDialog) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = &Win32Form1::WindowProc;
@@ -115,6 +118,7 @@ Win32Form1::Win32Form1(HINSTANCE instance) : instance_(instance), chooser_(&Choo
     if (hwnd_ == nullptr) return;
     CreateControls();
     Layout(DpiOf(hwnd_));
+    ::DragAcceptFiles(hwnd_, TRUE);
 }
 
 Win32Form1::~Win32Form1() {
@@ -208,6 +212,13 @@ LRESULT Win32Form1::Handle(UINT message, WPARAM w, LPARAM l) {
                 }
             }
             break;
+        case WM_DROPFILES: {
+            auto drop = reinterpret_cast<HDROP>(w);
+            const std::vector<std::wstring> paths = DroppedFiles(drop);
+            ::DragFinish(drop);
+            UseLogs(paths);
+            return 0;
+        }
         case WM_ACTIVATE:
             if (LOWORD(w) == WA_INACTIVE) {
                 HWND focused = ::GetFocus();
@@ -238,10 +249,20 @@ LRESULT Win32Form1::Handle(UINT message, WPARAM w, LPARAM l) {
     return ::DefWindowProcW(hwnd_, message, w, l);
 }
 
-std::optional<std::string> Win32Form1::ChooseLog() {
-    const std::optional<std::wstring> chosen = chooser_(hwnd_);
+void Win32Form1::UseLogs(const std::vector<std::wstring>& paths) {
+    std::vector<std::string> logs;
+    logs.reserve(paths.size());
+    for (const std::wstring& path : paths) logs.push_back(Utf8(path));
+    commands_.UseLogs(std::move(logs));
+}
+
+std::optional<std::vector<std::string>> Win32Form1::ChooseLogs() {
+    const std::optional<std::vector<std::wstring>> chosen = chooser_(hwnd_);
     if (!chosen) return std::nullopt;
-    return Utf8(*chosen);
+    std::vector<std::string> paths;
+    paths.reserve(chosen->size());
+    for (const std::wstring& path : *chosen) paths.push_back(Utf8(path));
+    return paths;
 }
 
 std::string Win32Form1::PathText() const {
@@ -274,17 +295,56 @@ void Win32Form1::ShowError(std::string_view message) {
     ::MessageBoxW(hwnd_, Wide(message).c_str(), kTitle, MB_OK | MB_ICONERROR);
 }
 
-std::optional<std::wstring> ChooseLogWithDialog(HWND owner) {
-    // No title, filter, folder or flags of our own: the dialog's defaults.
+std::optional<std::vector<std::wstring>> ChooseLogsWithDialog(HWND owner) {
+    // No title, filter or folder of our own: the dialog's defaults, with
+    // several picks (Ctrl and Shift clicks).
     std::vector<wchar_t> name(32768, L'\0');
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
     dialog.lpstrFile = name.data();
     dialog.nMaxFile = static_cast<DWORD>(name.size());
-    dialog.Flags = OFN_EXPLORER;
+    dialog.Flags = OFN_EXPLORER | OFN_ALLOWMULTISELECT;
     if (!::GetOpenFileNameW(&dialog)) return std::nullopt;  // cancelled
-    return std::wstring(name.data());
+    return ChosenFiles(name.data());
+}
+
+std::vector<std::wstring> ChosenFiles(const wchar_t* buffer) {
+    const std::wstring first(buffer);
+    const wchar_t* next = buffer + first.size() + 1;
+    if (*next == L'\0') return {first};  // one file: its full path
+    std::wstring folder = first;
+    if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+    std::vector<std::wstring> files;
+    for (const wchar_t* name = next; *name != L'\0'; name += std::wcslen(name) + 1) {
+        // Names typed as full paths may come back whole (Wine's dialog
+        // returns them so): each is then taken as it is.
+        const std::filesystem::path given(name);
+        files.push_back(given.has_root_name() || given.has_root_directory() ? std::wstring(name)
+                                                                            : folder + name);
+    }
+    return files;
+}
+
+std::vector<std::wstring> LogsOfCommandLine(const wchar_t* commandLine) {
+    int count = 0;
+    LPWSTR* words = ::CommandLineToArgvW(commandLine, &count);
+    if (words == nullptr) return {};
+    std::vector<std::wstring> logs(words + (count > 0 ? 1 : 0), words + count);
+    ::LocalFree(words);
+    return logs;
+}
+
+std::vector<std::wstring> DroppedFiles(HDROP drop) {
+    const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    std::vector<std::wstring> files;
+    files.reserve(count);
+    for (UINT i = 0; i < count; ++i) {
+        std::wstring path(::DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+        path.resize(::DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+        files.push_back(std::move(path));
+    }
+    return files;
 }
 
 int RunMessageLoop(Win32Form1& form) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "window/form_commands.h"
 
@@ -28,15 +29,16 @@ class Win32Bar final : public ScaledBar {
     bool marquee_ = false;
 };
 
-// The program's one window as a native Win32 window, Form1: the path of the
-// log, Browse to choose and count it, Parse to convert it into tsry.nss, a
-// progress bar and a status line. What the two commands do is FormCommands';
+// The program's one window as a native Win32 window, Form1: the paths of the
+// logs, Browse to choose and count them, Parse to convert them into tsry.nss,
+// a progress bar and a status line; files dropped on it (WM_DROPFILES) are
+// used as Browse uses the logs chosen. What the commands do is FormCommands';
 // this creates the controls, lays them out for the monitor's DPI and forwards
-// the clicks.
+// the clicks and the drops.
 class Win32Form1 final : private FormControls {
   public:
-    // Asks the user for a log; nothing when the user cancels.
-    using FileChooser = std::function<std::optional<std::wstring>(HWND owner)>;
+    // Asks the user for logs; nothing when the user cancels.
+    using FileChooser = std::function<std::optional<std::vector<std::wstring>>(HWND owner)>;
 
     // The controls' ids, in tab order where they take the focus.
     enum Control : int {
@@ -65,6 +67,10 @@ class Win32Form1 final : private FormControls {
     // The tooltip of the status line.
     [[nodiscard]] const std::wstring& statusTip() const noexcept { return statusTip_; }
 
+    // Shows logs as Browse shows the logs chosen: those given on the command
+    // line (a log dropped on the program's icon), or dropped on the window.
+    void UseLogs(const std::vector<std::wstring>& paths);
+
     // Hands a message of the loop to the window's keyboard handling (Tab,
     // Space, Enter); true when it took it.
     bool HandleDialogKeys(MSG& message) noexcept;
@@ -77,7 +83,7 @@ class Win32Form1 final : private FormControls {
     void Layout(UINT dpi);
 
     // FormControls
-    std::optional<std::string> ChooseLog() override;
+    std::optional<std::vector<std::string>> ChooseLogs() override;
     [[nodiscard]] std::string PathText() const override;
     void SetPathText(std::string_view text) override;
     void SetStatus(std::string_view text) override;
@@ -96,8 +102,22 @@ class Win32Form1 final : private FormControls {
     FormCommands commands_{*this};
 };
 
-// The default chooser: the common open-file dialog, at its defaults.
-std::optional<std::wstring> ChooseLogWithDialog(HWND owner);
+// The default chooser: the common open-file dialog at its defaults, where
+// several files can be picked.
+std::optional<std::vector<std::wstring>> ChooseLogsWithDialog(HWND owner);
+
+// The files an Explorer-style open-file dialog with several picks returns in
+// its buffer: the folder, then each name, each ended by a NUL, with a second
+// NUL at the end (a name that is a full path of its own is taken whole); or
+// one full path, when one file is picked.
+std::vector<std::wstring> ChosenFiles(const wchar_t* buffer);
+
+// The logs a command line gives the program (CommandLineToArgvW's words after
+// the program's own name): the files dropped on its icon, or typed.
+std::vector<std::wstring> LogsOfCommandLine(const wchar_t* commandLine);
+
+// The files of a drop (WM_DROPFILES), in the order dropped.
+std::vector<std::wstring> DroppedFiles(HDROP drop);
 
 // Runs the message loop until the window is closed; the program's exit code.
 int RunMessageLoop(Win32Form1& form);

@@ -1,7 +1,9 @@
 #include "window/form_commands.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <utility>
 
 #include "conversion/conversion_error.h"
 #include "conversion/log_halves.h"
@@ -21,6 +23,14 @@ class StatusLine final : public StatusText {
     FormControls& controls_;
 };
 
+// Paths of the field, for the engine.
+LogSet FieldLogs(const std::vector<std::string>& paths) {
+    LogSet logs;
+    logs.reserve(paths.size());
+    for (const std::string& path : paths) logs.push_back(PathFromUtf8(path));
+    return logs;
+}
+
 std::int64_t NowInMilliseconds() noexcept {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
@@ -32,12 +42,20 @@ std::int64_t NowInMilliseconds() noexcept {
 std::string RecordsText(std::uint64_t lines) { return std::to_string(lines) + " records."; }
 
 void FormCommands::CountLogLines() {
-    const std::optional<std::string> chosen = controls_.ChooseLog();
+    std::optional<std::vector<std::string>> chosen = controls_.ChooseLogs();
     if (!chosen) return;  // cancelled: everything stays as it was
-    controls_.SetPathText(*chosen);
+    UseLogs(std::move(*chosen));
+}
+
+void FormCommands::UseLogs(std::vector<std::string> paths) {
+    if (paths.empty()) return;
+    LogSet logs = FieldLogs(paths);
+    SortOldestFirst(logs);
+    for (std::size_t i = 0; i < logs.size(); ++i) paths[i] = PathText(logs[i]);
+    controls_.SetPathText(FieldText(paths));
     try {
-        // The path as the field holds it now.
-        const std::uint64_t lines = CountFileLines(PathFromUtf8(controls_.PathText()));
+        // The set as the field holds it now, as Parse reads it.
+        const std::uint64_t lines = CountFileLines(FieldLogs(LogsInField(controls_.PathText())));
         lineCount_ = lines;
         controls_.SetStatus(RecordsText(lines));
     } catch (const ConversionError& e) {
@@ -49,13 +67,51 @@ void FormCommands::ParseLog() {
     const std::filesystem::path output(kDefaultScriptName);
     StatusLine status(controls_);
     try {
-        tsry::ParseLog(PathFromUtf8(controls_.PathText()), lineCount_, controls_.Bar(), status,
-                       output);
+        tsry::ParseLog(FieldLogs(LogsInField(controls_.PathText())), lineCount_, controls_.Bar(),
+                       status, output);
         controls_.SetStatusTip(PathText(std::filesystem::absolute(output).make_preferred()));
     } catch (const ConversionError& e) {
         controls_.Bar().Hide();
         controls_.ShowError(e.what());
     }
+}
+
+std::vector<std::string> LogsInField(std::string_view text) {
+    constexpr std::string_view kSpaces = " \t";
+    const std::size_t start = text.find_first_not_of(kSpaces);
+    if (start == std::string_view::npos || text[start] != '"') return {std::string(text)};
+    text = text.substr(0, text.find_last_not_of(kSpaces) + 1);  // spaces after the list aside
+    std::vector<std::string> logs;
+    std::size_t at = start;
+    while (at < text.size()) {
+        if (kSpaces.find(text[at]) != std::string_view::npos) {
+            ++at;
+        } else if (text[at] == '"') {
+            // A quoted path, up to the closing quote or the end.
+            const std::size_t close = std::min(text.find('"', at + 1), text.size());
+            if (close > at + 1) logs.emplace_back(text.substr(at + 1, close - at - 1));
+            at = close + 1;
+        } else {
+            // A word outside quotes, up to a space or a quote.
+            const std::size_t end = std::min(text.find_first_of(" \t\"", at), text.size());
+            logs.emplace_back(text.substr(at, end - at));
+            at = end;
+        }
+    }
+    if (logs.empty()) logs.emplace_back();
+    return logs;
+}
+
+std::string FieldText(const std::vector<std::string>& logs) {
+    if (logs.size() == 1) return logs.front();
+    std::string text;
+    for (const std::string& log : logs) {
+        if (!text.empty()) text += ' ';
+        text += '"';
+        text += log;
+        text += '"';
+    }
+    return text;
 }
 
 void BarScale::SetValue(double value) noexcept {

@@ -4,13 +4,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "conversion/parse_log.h"
 
 // What the window's two commands do, once for every window toolkit. A window
 // creates its controls, hands them to FormCommands through FormControls, and
-// forwards the clicks on Browse and Parse; everything else is here, so that
-// the windows cannot drift apart. Text is UTF-8 throughout.
+// forwards the clicks on Browse and Parse, and the logs dropped on it or
+// given on its command line; everything else is here, so that the windows
+// cannot drift apart. Text is UTF-8 throughout.
 
 namespace tsry {
 
@@ -19,9 +21,9 @@ class FormControls {
   public:
     virtual ~FormControls() = default;
 
-    // Shows the open-file dialog at its defaults; the path chosen, or
-    // nothing when the user cancels.
-    virtual std::optional<std::string> ChooseLog() = 0;
+    // Shows the open-file dialog at its defaults, where several logs can be
+    // picked; the paths chosen, or nothing when the user cancels.
+    virtual std::optional<std::vector<std::string>> ChooseLogs() = 0;
     // The path field, txtImportFile.
     [[nodiscard]] virtual std::string PathText() const = 0;
     virtual void SetPathText(std::string_view text) = 0;
@@ -38,16 +40,23 @@ class FormCommands {
   public:
     explicit FormCommands(FormControls& controls) : controls_(controls) {}
 
-    // Browse: choose a log, show its path and its line count. A cancel
-    // changes nothing; a log that cannot be counted shows the error, and the
-    // count and status stay as they were.
+    // Browse: choose logs, then UseLogs. A cancel changes nothing.
     void CountLogLines();
-    // Parse: convert the log named in the path field into tsry.nss in the
-    // current folder, the bar's range sized by the last count. A failure
-    // shows the error and hides the bar; the status stays as it was.
+    // What Browse does with the logs chosen, and what a window does with
+    // logs dropped on it or given on its command line: puts them in the order
+    // they are read, oldest modification first (SortOldestFirst), shows them
+    // in the path field (FieldText) and the total line count of the set in
+    // the status line. A set that cannot be counted shows the error, and the
+    // count and status stay as they were. No paths: nothing changes.
+    void UseLogs(std::vector<std::string> paths);
+    // Parse: convert the logs named in the path field (LogsInField) into
+    // tsry.nss in the current folder, read one after another as one log, the
+    // bar's range sized by the last count. A failure shows the error and
+    // hides the bar; the status stays as it was.
     void ParseLog();
 
-    // The line count of the last Browse; empty until the first one succeeds.
+    // The line count of the last Browse (or UseLogs); empty until the first
+    // one succeeds.
     [[nodiscard]] std::optional<std::uint64_t> lineCount() const noexcept { return lineCount_; }
 
   private:
@@ -57,6 +66,21 @@ class FormCommands {
 
 // The status after Browse: the count followed by " records.".
 [[nodiscard]] std::string RecordsText(std::uint64_t lines);
+
+// The logs the path field names. Leading and trailing spaces aside, text that
+// starts with a double quote is a list, as Windows' file-name box shows
+// several files and Explorer's "Copy as path" gives one: each path in double
+// quotes, the paths separated by spaces; a quote left open runs to the end of
+// the text, a word outside quotes is a path of its own (it ends at a space or
+// a quote), and empty quotes name nothing. Any other text is one path, exactly
+// as it stands, spaces and all: a log or a folder. Never empty: a list that
+// names nothing is one empty path, which Parse cannot open.
+[[nodiscard]] std::vector<std::string> LogsInField(std::string_view text);
+// The path field's text for `logs`: one path as it is; several each in double
+// quotes, separated by a space; none, empty. LogsInField reads it back, but
+// for a path holding a double quote, which a set cannot show (Windows' names
+// hold none), or one path that starts with spaces and a quote.
+[[nodiscard]] std::string FieldText(const std::vector<std::string>& logs);
 
 // What a progress bar shows of a conversion run: the value's share of the
 // range, in thousandths (any count fits), or a busy bar when the range is

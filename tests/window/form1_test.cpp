@@ -4,10 +4,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <chrono>
 #include <functional>
 
 #include "tests/test_support.h"
@@ -75,6 +77,22 @@ void CloseNextMessageBox(QString& text) {
     });
 }
 
+// Runs `act`, and tells whether a message box came up; it is closed, so that
+// a failure fails instead of waiting for a click.
+bool ShowsAMessageBox(const std::function<void()>& act) {
+    bool shown = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&shown] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = true;
+            box->accept();
+        }
+    });
+    closer.start(20);
+    act();
+    return shown;
+}
+
 }  // namespace
 
 // The Qt window's own part: its controls, geometry, keyboard, dialog,
@@ -93,6 +111,8 @@ class Form1Test : public QObject {
     void parseWithoutBrowseShowsABusyBar();
     void failedParseShowsTheMessageAndKeepsTheOldScript();
     void browseWithTheRealFileDialog();
+    void logsOfTheCommandLine();
+    void droppedLogs();
     void keyboardAlone();
     void barPaintsOnlyWhenItChangesAndAtAPace();
 
@@ -103,10 +123,23 @@ class Form1Test : public QObject {
         if (widget == nullptr) qFatal("no child %s", name);
         return widget;
     }
-    void chooseNext(std::optional<QString> path) {
-        form_->setFileChooser([path](QWidget*) { return path; });
+    void chooseNext(std::optional<QStringList> paths) {
+        form_->setFileChooser([paths](QWidget*) { return paths; });
     }
-    QString logPath() const { return QString::fromStdString((*dir_ / "server.log").string()); }
+    QString logPath(const char* name = "server.log") const {
+        return QString::fromStdString((*dir_ / name).string());
+    }
+    // old.log, modified an hour before server.log.
+    void writeOlderLog() {
+        WriteFile(dir_->path() / "old.log", "[t] <TS_RY>INT#gold#1#0#0#x#\r\n[t] end\r\n");
+        std::filesystem::last_write_time(
+            dir_->path() / "old.log",
+            std::filesystem::last_write_time(dir_->path() / "server.log") - std::chrono::hours(1));
+    }
+    // The field of a set of old.log and server.log, read oldest first.
+    QString setText() const {
+        return QStringLiteral("\"%1\" \"%2\"").arg(logPath("old.log"), logPath());
+    }
 
     std::unique_ptr<tsry::test::TempDir> dir_;
     std::filesystem::path previous_;
@@ -170,7 +203,7 @@ void Form1Test::tabOrderStartsAtBrowse() {
 }
 
 void Form1Test::browseThenParse() {
-    chooseNext(logPath());
+    chooseNext(QStringList{logPath()});
     QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
     QCOMPARE(child<QLineEdit>("txtImportFile")->text(), logPath());
     QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
@@ -211,7 +244,7 @@ void Form1Test::parseWithoutBrowseShowsABusyBar() {
 void Form1Test::failedParseShowsTheMessageAndKeepsTheOldScript() {
     WriteFile(dir_->path() / "tsry.nss", "old script\r\n");
     WriteFile(dir_->path() / "bad.log", "a\r\nx<TS_RY>INT#gold#1#0#\r\n");
-    chooseNext(QString::fromStdString((dir_->path() / "bad.log").string()));
+    chooseNext(QStringList{logPath("bad.log")});
     QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
 
     QString shown;
@@ -232,7 +265,7 @@ void Form1Test::failedParseShowsTheMessageAndKeepsTheOldScript() {
 }
 
 void Form1Test::browseWithTheRealFileDialog() {
-    form_->setFileChooser(&tsry::ChooseLogWithDialog);
+    form_->setFileChooser(&tsry::ChooseLogsWithDialog);
     bool sawDialog = false;
     OnNextModal([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
@@ -250,11 +283,65 @@ void Form1Test::browseWithTheRealFileDialog() {
     QCOMPARE(child<QLineEdit>("txtImportFile")->text(), logPath());
     QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
 
+    // Two logs picked at once: a set, oldest first.
+    writeOlderLog();
+    OnNextModal([this](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(dialog != nullptr);
+        dialog->setDirectory(QString::fromStdString(dir_->path().string()));
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+            ->setText(QStringLiteral("\"server.log\" \"old.log\""));
+        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open),
+                          Qt::LeftButton);
+    });
+    QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
+    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), setText());
+    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("7 records."));
+
     // And Cancel in the same dialog.
     OnNextModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
     QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
-    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), logPath());
+    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), setText());
+    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("7 records."));
+}
+
+// What main does with the logs on its command line, once the window is up.
+void Form1Test::logsOfTheCommandLine() {
+    writeOlderLog();
+    QVERIFY(!ShowsAMessageBox([this] { form_->UseLogs({logPath(), logPath("old.log")}); }));
+    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), setText());
+    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("7 records."));
+    QCOMPARE(form_->lineCount(), std::optional<std::uint64_t>(7));
+    // A picture of the window with a long set in the field, when asked for.
+    if (const QByteArray dir = qgetenv("TSRY_SCREENSHOT_DIR"); !dir.isEmpty()) {
+        QVERIFY(form_->grab().save(QString::fromLocal8Bit(dir) + "/logs-set.png"));
+    }
+    form_->UseLogs({QStringLiteral("server.log")});  // relative, as typed in a shell
+    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), QStringLiteral("server.log"));
     QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
+}
+
+void Form1Test::droppedLogs() {
+    writeOlderLog();
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(logPath()), QUrl::fromLocalFile(logPath("old.log"))});
+    const QPoint at = child<QLineEdit>("txtImportFile")->geometry().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form_.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QVERIFY(!ShowsAMessageBox([&] { QApplication::sendEvent(form_.get(), &drop); }));
+    QVERIFY(drop.isAccepted());
+    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), setText());
+    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("7 records."));
+
+    // What is not a local file is not taken.
+    QMimeData web;
+    web.setUrls({QUrl(QStringLiteral("https://example.org/server.log"))});
+    QDragEnterEvent refused(at, Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
+    refused.setAccepted(false);
+    QApplication::sendEvent(form_.get(), &refused);
+    QVERIFY(!refused.isAccepted());
 }
 
 void Form1Test::keyboardAlone() {
