@@ -189,7 +189,7 @@ TEST(PathField, NamesTheLogsItShows) {
 }
 
 // Logs of a history, each ending with a line end: gold changes in every one.
-class LogSets : public Commands {
+class CommandSets : public Commands {
   protected:
     void SetUp() override {
         Commands::SetUp();
@@ -215,7 +215,7 @@ class LogSets : public Commands {
     }
 };
 
-TEST_F(LogSets, BrowseShowsSeveralOldestFirstAndParseReadsThemInThatOrder) {
+TEST_F(CommandSets, BrowseShowsSeveralOldestFirstAndParseReadsThemInThatOrder) {
     Browse(Strings{LogPath("a.log"), LogPath("b.log"), LogPath("c.log")});
     EXPECT_EQ(controls_.path, '"' + LogPath("c.log") + "\" \"" + LogPath("a.log") + "\" \"" +
                                   LogPath("b.log") + '"');
@@ -236,7 +236,7 @@ TEST_F(LogSets, BrowseShowsSeveralOldestFirstAndParseReadsThemInThatOrder) {
     EXPECT_EQ(ReadFile("tsry.nss"), ScriptOfJoined({"b.log", "a.log"}));
 }
 
-TEST_F(LogSets, DroppedOrGivenLogsAreShownAndCountedAsBrowseDoes) {
+TEST_F(CommandSets, DroppedOrGivenLogsAreShownAndCountedAsBrowseDoes) {
     // One log: as Browse shows it, without quotes.
     commands_.UseLogs({LogPath("b.log")});
     EXPECT_EQ(controls_.path, LogPath("b.log"));
