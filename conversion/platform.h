@@ -78,8 +78,10 @@ void InstallStopHandlers() noexcept;
 void RemoveWhenStopped(const std::filesystem::path& file) noexcept;
 void KeepWhenStopped(const std::filesystem::path& file) noexcept;
 // Removes the files registered now, as a stop does; for a window program told
-// that the session is ending, and for tests.
+// that the session is ending, and for tests. Safe in a signal handler.
 void RemoveFilesOfAStop() noexcept;
+// Removes one of them: the only call a stop makes of the system.
+void RemoveFileOfAStop(const std::filesystem::path::value_type* file) noexcept;
 
 // A log opened for reading, shared with the program that keeps writing it.
 class InputFile {

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -77,17 +76,11 @@ std::optional<FileIdentity> PlainFileIdentity(const std::filesystem::path& path)
     return IdentityOf(info);
 }
 
-// The files to remove when stopped: a few slots, read by the signal handler,
-// which may only load them and unlink.
 namespace {
-
-std::atomic<const char*> stopFiles[8];
 
 extern "C" void OnStopSignal(int signal) {
     const int saved = errno;
-    for (std::atomic<const char*>& slot : stopFiles) {
-        if (const char* file = slot.load()) ::unlink(file);
-    }
+    RemoveFilesOfAStop();
     // Ended as the signal ends a program that does not handle it.
     ::signal(signal, SIG_DFL);
     ::raise(signal);
@@ -95,6 +88,8 @@ extern "C" void OnStopSignal(int signal) {
 }
 
 }  // namespace
+
+void RemoveFileOfAStop(const std::filesystem::path::value_type* file) noexcept { ::unlink(file); }
 
 void InstallStopHandlers() noexcept {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
@@ -108,26 +103,6 @@ void InstallStopHandlers() noexcept {
         sigemptyset(&action.sa_mask);
         for (const int other : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, other);
         ::sigaction(signal, &action, nullptr);
-    }
-}
-
-void RemoveWhenStopped(const std::filesystem::path& file) noexcept {
-    for (std::atomic<const char*>& slot : stopFiles) {
-        const char* empty = nullptr;
-        if (slot.compare_exchange_strong(empty, file.c_str())) return;
-    }
-}
-
-void KeepWhenStopped(const std::filesystem::path& file) noexcept {
-    for (std::atomic<const char*>& slot : stopFiles) {
-        const char* mine = file.c_str();
-        if (slot.compare_exchange_strong(mine, nullptr)) return;
-    }
-}
-
-void RemoveFilesOfAStop() noexcept {
-    for (std::atomic<const char*>& slot : stopFiles) {
-        if (const char* file = slot.load()) ::unlink(file);
     }
 }
 

@@ -7,7 +7,6 @@
 #define ERROR_DIRECTORY_NOT_SUPPORTED 336L
 #endif
 
-#include <atomic>
 #include <optional>
 #include <string>
 
@@ -104,11 +103,6 @@ std::optional<FileIdentity> IdentityOf(HANDLE handle) {
                         (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
-// The files to remove when stopped. The console's handler runs on a thread
-// of its own, while the program goes on: a file it deletes, held open by the
-// program (shared for deleting), goes once the process has ended.
-std::atomic<const wchar_t*> stopFiles[8];
-
 BOOL WINAPI OnConsoleStop(DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
@@ -176,24 +170,11 @@ std::optional<FileIdentity> PlainFileIdentity(const std::filesystem::path& path)
 
 void InstallStopHandlers() noexcept { ::SetConsoleCtrlHandler(&OnConsoleStop, TRUE); }
 
-void RemoveWhenStopped(const std::filesystem::path& file) noexcept {
-    for (std::atomic<const wchar_t*>& slot : stopFiles) {
-        const wchar_t* empty = nullptr;
-        if (slot.compare_exchange_strong(empty, file.c_str())) return;
-    }
-}
-
-void KeepWhenStopped(const std::filesystem::path& file) noexcept {
-    for (std::atomic<const wchar_t*>& slot : stopFiles) {
-        const wchar_t* mine = file.c_str();
-        if (slot.compare_exchange_strong(mine, nullptr)) return;
-    }
-}
-
-void RemoveFilesOfAStop() noexcept {
-    for (std::atomic<const wchar_t*>& slot : stopFiles) {
-        if (const wchar_t* file = slot.load()) ::DeleteFileW(file);
-    }
+// The console's handler runs on a thread of its own, while the program goes
+// on: a file it deletes, held open by the program (shared for deleting), goes
+// once the process has ended.
+void RemoveFileOfAStop(const std::filesystem::path::value_type* file) noexcept {
+    ::DeleteFileW(file);
 }
 
 InputFile::InputFile(const std::filesystem::path& path) : path_(path) {
