@@ -4,6 +4,9 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <vector>
+
+#include "conversion/line_scan_cpu.h"
 
 namespace tsry {
 
@@ -144,10 +147,9 @@ const char* LineEnd(const char* p, const char* end) noexcept {
     return cr != nullptr ? cr : limit;
 }
 
-const char* FindAllInLine(const char* p, const char* end, char c, const char** at, int count,
-                          int& found) noexcept {
-    found = 0;
-    if (count == 0) return LineEnd(p, end);
+int FindInLine(const char* p, const char* end, char c, const char** at, int count) noexcept {
+    int found = 0;
+    if (count == 0) return 0;
     if constexpr (std::endian::native == std::endian::little) {
         const std::uint64_t pattern = kOnes * static_cast<unsigned char>(c);
         for (; end - p >= 8; p += 8) {
@@ -159,18 +161,74 @@ const char* FindAllInLine(const char* p, const char* end, char c, const char** a
             if (ends != 0) hits &= (ends & (~ends + 1)) - 1;  // only those before the line end
             for (; hits != 0; hits &= hits - 1) {
                 at[found] = p + std::countr_zero(hits) / 8;
-                if (++found == count) return LineEnd(at[found - 1] + 1, end);
+                if (++found == count) return found;
             }
-            if (ends != 0) return p + std::countr_zero(ends) / 8;
+            if (ends != 0) return found;
         }
     }
     for (; p != end && !IsLineEnd(*p); ++p) {
         if (*p == c) {
             at[found] = p;
-            if (++found == count) return LineEnd(p + 1, end);
+            if (++found == count) return found;
         }
     }
-    return p;
+    return found;
+}
+
+std::size_t detail::PortableFindLineMarkers(MarkerScan& scan, const char* end,
+                                            std::string_view marker, MarkerPlace* found,
+                                            std::size_t room) noexcept {
+    const char* p = scan.at;
+    std::uint64_t ends = scan.lineEnds;
+    std::size_t n = 0;
+    // Past the rest of a line whose marker was found.
+    const auto skipLine = [&](const char* from) {
+        const char* lineEnd = LineEnd(from, end);
+        scan.inMarkedLine = lineEnd == end;
+        if (lineEnd == end) return end;
+        ++ends;
+        return SkipLineEnd(lineEnd, end);
+    };
+    if (scan.inMarkedLine) p = skipLine(p);
+    while (p != end && n != room) {
+        const auto size = static_cast<std::size_t>(end - p);
+        const auto* hit = static_cast<const char*>(std::memchr(p, marker[0], size));
+        const auto* up = reinterpret_cast<const unsigned char*>(p);
+        if (hit == nullptr) {
+            // CR LF pairs count once, at their CR here as in the vector scans.
+            ends += CountLineEndsBefore(up, size - 1) + (IsLineEnd(end[-1]) ? 1 : 0);
+            p = end;
+            break;
+        }
+        ends += CountLineEndsBefore(up, static_cast<std::size_t>(hit - p));
+        if (static_cast<std::size_t>(end - hit) < marker.size() ||
+            std::memcmp(hit, marker.data(), marker.size()) != 0) {
+            p = hit + 1;
+            continue;
+        }
+        found[n++] = {hit, ends};
+        p = skipLine(hit + 1);
+    }
+    scan.at = p;
+    scan.lineEnds = ends;
+    return n;
+}
+
+namespace {
+
+detail::FindLineMarkersFunction ChooseFindLineMarkers() {
+    const std::vector<detail::FindLineMarkersFunction> own = detail::ProcessorFindLineMarkers();
+    return own.empty() ? &detail::PortableFindLineMarkers : own.front();
+}
+
+// Chosen once, when the program starts.
+const detail::FindLineMarkersFunction findLineMarkers = ChooseFindLineMarkers();
+
+}  // namespace
+
+std::size_t FindLineMarkers(MarkerScan& scan, const char* end, std::string_view marker,
+                            MarkerPlace* found, std::size_t room) noexcept {
+    return findLineMarkers(scan, end, marker, found, room);
 }
 
 const char* SkipLineEnd(const char* p, const char* end) noexcept {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // What a line of a log is, and the scans that find where lines end.
 //
@@ -21,13 +23,36 @@ namespace tsry {
 // or `end` when the line runs to the end of the range.
 [[nodiscard]] const char* LineEnd(const char* p, const char* end) noexcept;
 
-// The first `count` places of `c` in the line that holds `p`, into `at`, and
-// how many there are (at most `count`) in `found`; returns the line's
-// terminator, or `end` when the line runs to the end of the range. One pass
-// over the line as far as the last place wanted, the rest of it looked at
-// only for its end.
-const char* FindAllInLine(const char* p, const char* end, char c, const char** at, int count,
-                          int& found) noexcept;
+// A scan for the first place of a marker in each line, and where it stands:
+// the next byte to look at, the line ends in the bytes looked at (a CR, or an
+// LF that does not follow a CR), and whether that byte is in a line whose
+// marker was found already. A scan starts at the start of a line.
+struct MarkerScan {
+    const char* at = nullptr;
+    std::uint64_t lineEnds = 0;
+    bool inMarkedLine = false;
+};
+
+// A marker found: where it starts, and the line ends before it.
+struct MarkerPlace {
+    const char* at;
+    std::uint64_t lineEnds;
+};
+
+// Scans from `scan.at` on towards `end` for the first `marker` (1 to 8 bytes,
+// the first not CR or LF) of each line, into `found`, and returns how many it
+// found: `room` (at least 1) when `found` is full, and the scan goes on from
+// `scan` at the next call; fewer when it reached `end`, at which point
+// `scan.lineEnds` counts every line end of the range. One pass over the bytes
+// finds the line ends and the marker's first byte together; only the places
+// of that byte are looked at any further.
+std::size_t FindLineMarkers(MarkerScan& scan, const char* end, std::string_view marker,
+                            MarkerPlace* found, std::size_t room) noexcept;
+
+// The first `count` places of `c` in the line that holds `p`, into `at`;
+// returns how many there are (at most `count`). Looks no further than the
+// last place wanted or the line's end.
+int FindInLine(const char* p, const char* end, char c, const char** at, int count) noexcept;
 
 // Past the terminator that starts at `p` (as returned by LineEnd).
 [[nodiscard]] const char* SkipLineEnd(const char* p, const char* end) noexcept;

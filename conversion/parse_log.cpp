@@ -1,7 +1,6 @@
 #include "conversion/parse_log.h"
 
 #include <atomic>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,42 +24,27 @@ namespace {
 // How many records the writing pass writes between two progress reports.
 constexpr std::size_t kRecordsPerReport = 4096;
 
-// The first tag in [p, end), or nullptr.
-const char* FindTag(const char* p, const char* end) noexcept {
-    static_assert(kRecordTag.size() == 7);
-    while (end - p >= 7) {
-        const auto* hit = static_cast<const char*>(
-            std::memchr(p, kRecordTag[0], static_cast<std::size_t>(end - p) - 6));
-        if (hit == nullptr) return nullptr;
-        if (hit[1] == kRecordTag[1] && hit[2] == kRecordTag[2] && hit[3] == kRecordTag[3] &&
-            hit[4] == kRecordTag[4] && hit[5] == kRecordTag[5] && hit[6] == kRecordTag[6]) {
-            return hit;
-        }
-        p = hit + 1;
-    }
-    return nullptr;
-}
-
 // Cuts the records of one block of whole lines into `batch` and stores them;
 // returns how many lines the block held.
 std::uint64_t ExtractBlock(std::string_view block, std::uint64_t linesBefore, RecordTable& table,
                            std::vector<PendingRecord>& batch) {
-    const char* cursor = block.data();
-    const char* const end = cursor + block.size();
-    std::uint64_t lines = linesBefore;  // lines that start before the cursor
+    const char* const end = block.data() + block.size();
+    MarkerScan scan{block.data()};
+    constexpr std::size_t kRoom = 256;
+    MarkerPlace tags[kRoom];
     batch.clear();
-    while (const char* tag = FindTag(cursor, end)) {
-        // The lines that start before the tag, the tagged line among them
-        // unless the tag is its first character.
-        lines += CountLines(cursor, tag);
-        if (tag == cursor || IsLineEnd(tag[-1])) ++lines;
-        PendingRecord& pending = batch.emplace_back();
-        pending.line = lines;
-        cursor = SkipLineEnd(CutRecord(tag, end, lines, pending.record), end);
-    }
-    lines += CountLines(cursor, end);
+    std::size_t found = 0;
+    do {
+        found = FindLineMarkers(scan, end, kRecordTag, tags, kRoom);
+        for (std::size_t k = 0; k < found; ++k) {
+            PendingRecord& pending = batch.emplace_back();
+            pending.line = linesBefore + tags[k].lineEnds + 1;
+            CutRecord(tags[k].at, end, pending.line, pending.record);
+        }
+    } while (found == kRoom);
     table.StoreAll(batch);
-    return lines - linesBefore;
+    // A last line without its line end counts too.
+    return scan.lineEnds + (block.empty() || IsLineEnd(block.back()) ? 0 : 1);
 }
 
 // What one reader of a part of a log found.

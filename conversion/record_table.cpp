@@ -244,26 +244,24 @@ void RecordTable::Grow() {
     buckets_.swap(grown);
 }
 
-const char* CutRecord(const char* tag, const char* end, std::uint64_t line, LogRecord& record) {
+void CutRecord(const char* tag, const char* end, std::uint64_t line, LogRecord& record) {
     std::string_view* const fields[6] = {&record.Kind,   &record.Name,   &record.Value,
                                          &record.Extra1, &record.Extra2, &record.Extra3};
     const char* fieldEnds[kRecordFields];
-    int found = 0;
     const char* pos = tag + kRecordTag.size();
-    const char* lineEnd = FindAllInLine(pos, end, kFieldEnd, fieldEnds, kRecordFields, found);
+    const int found = FindInLine(pos, end, kFieldEnd, fieldEnds, kRecordFields);
     if (found < kRecordFields) throw MalformedRecord(line, found);
     for (int k = 0; k < kRecordFields; ++k) {
         *fields[k] = std::string_view(pos, static_cast<std::size_t>(fieldEnds[k] - pos));
         pos = fieldEnds[k] + 1;
     }
-    return lineEnd;
 }
 
 bool ExtractRecord(std::string_view text, std::uint64_t line, RecordTable& table) {
     const std::size_t tag = text.find(kRecordTag);
     if (tag == std::string_view::npos) return false;
     LogRecord record;
-    (void)CutRecord(text.data() + tag, text.data() + text.size(), line, record);
+    CutRecord(text.data() + tag, text.data() + text.size(), line, record);
     StoreRecord(table, record, line);
     return true;
 }

@@ -122,9 +122,8 @@ bool ExtractRecord(std::string_view text, std::uint64_t line, RecordTable& table
 
 // Cuts the record whose tag starts at `tag`, in a run of whole lines that ends
 // at `end`, into `record`. `line` is the line's number, for the message of a
-// malformed record (which throws ConversionError). Returns the end of the
-// tagged line: its terminator, or `end`.
-const char* CutRecord(const char* tag, const char* end, std::uint64_t line, LogRecord& record);
+// malformed record (which throws ConversionError).
+void CutRecord(const char* tag, const char* end, std::uint64_t line, LogRecord& record);
 
 // Puts a record that has been cut from line `line` into the table.
 inline void StoreRecord(RecordTable& table, const LogRecord& record, std::uint64_t line) {

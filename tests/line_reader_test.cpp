@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "conversion/conversion_error.h"
+#include "conversion/line_scan_cpu.h"
 #include "tests/model.h"
 #include "tests/test_support.h"
 
@@ -148,6 +151,85 @@ TEST(CountLines, CountsLineEndsInLongRangesExactly) {
     data += "tail";
     ++expected;
     EXPECT_EQ(CountLines(data.data(), data.data() + data.size()), expected);
+}
+
+// The first marker of each line and the line ends before it, one byte at a
+// time: what every version of the marker scan must find.
+struct Marked {
+    std::vector<std::pair<std::size_t, std::uint64_t>> places;
+    std::uint64_t lineEnds = 0;
+    bool operator==(const Marked&) const = default;
+};
+
+Marked MarkersOneByOne(const std::string& data, std::string_view marker) {
+    Marked expected;
+    bool marked = false;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        if (data[i] == '\r' || (data[i] == '\n' && (i == 0 || data[i - 1] != '\r'))) {
+            ++expected.lineEnds;
+            marked = false;
+        }
+        if (!marked && std::string_view(data).substr(i, marker.size()) == marker) {
+            expected.places.emplace_back(i, expected.lineEnds);
+            marked = true;
+        }
+    }
+    return expected;
+}
+
+Marked MarkersFoundBy(detail::FindLineMarkersFunction find, const std::string& data,
+                      std::string_view marker, std::size_t room) {
+    Marked found;
+    MarkerScan scan{data.data()};
+    std::vector<MarkerPlace> places(room);
+    std::size_t n = 0;
+    do {
+        n = find(scan, data.data() + data.size(), marker, places.data(), room);
+        for (std::size_t k = 0; k < n; ++k) {
+            found.places.emplace_back(static_cast<std::size_t>(places[k].at - data.data()),
+                                      places[k].lineEnds);
+        }
+    } while (n == room);
+    EXPECT_EQ(scan.at, data.data() + data.size());
+    found.lineEnds = scan.lineEnds;
+    return found;
+}
+
+TEST(FindLineMarkers, EveryVersionFindsTheFirstMarkerOfEachLineAndCountsItsLineEnds) {
+    std::vector<detail::FindLineMarkersFunction> versions = detail::ProcessorFindLineMarkers();
+    versions.push_back(&detail::PortableFindLineMarkers);
+    // Pieces that put markers, halves of markers and CR LF pairs on both
+    // sides of the 64-byte blocks the vector versions look at.
+    const std::string pieces[] = {"<TS_RY>",
+                                  "<TS_RY",
+                                  "TS_RY>",
+                                  "<",
+                                  ">",
+                                  "\r",
+                                  "\n",
+                                  "\r\n",
+                                  "a",
+                                  "bcdefg",
+                                  "<T",
+                                  "Y>",
+                                  "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"};
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 3000; ++round) {
+        std::string data;
+        const std::size_t wanted = random() % 400;
+        while (data.size() < wanted) data += pieces[random() % std::size(pieces)];
+        for (const std::string_view marker :
+             {std::string_view("<TS_RY>"), std::string_view("<"), std::string_view("Y><TS_RY")}) {
+            const Marked expected = MarkersOneByOne(data, marker);
+            for (std::size_t v = 0; v < versions.size(); ++v) {
+                for (const std::size_t room : {std::size_t{1}, std::size_t{2}, std::size_t{256}}) {
+                    ASSERT_EQ(MarkersFoundBy(versions[v], data, marker, room), expected)
+                        << "version " << v << ", room " << room << ", marker " << marker
+                        << ", data " << ::testing::PrintToString(data);
+                }
+            }
+        }
+    }
 }
 
 TEST(CountFileLines, ReportsTheFileAndTheReason) {
