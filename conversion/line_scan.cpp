@@ -147,7 +147,10 @@ const char* LineEnd(const char* p, const char* end) noexcept {
     return cr != nullptr ? cr : limit;
 }
 
-int FindInLine(const char* p, const char* end, char c, const char** at, int count) noexcept {
+namespace {
+
+int PortableFindInLine(const char* p, const char* end, char c, const char** at,
+                       int count) noexcept {
     int found = 0;
     if (count == 0) return 0;
     if constexpr (std::endian::native == std::endian::little) {
@@ -175,9 +178,8 @@ int FindInLine(const char* p, const char* end, char c, const char** at, int coun
     return found;
 }
 
-std::size_t detail::PortableFindLineMarkers(MarkerScan& scan, const char* end,
-                                            std::string_view marker, MarkerPlace* found,
-                                            std::size_t room) noexcept {
+std::size_t PortableFindLineMarkers(MarkerScan& scan, const char* end, std::string_view marker,
+                                    MarkerPlace* found, std::size_t room) noexcept {
     const char* p = scan.at;
     std::uint64_t ends = scan.lineEnds;
     std::size_t n = 0;
@@ -214,21 +216,31 @@ std::size_t detail::PortableFindLineMarkers(MarkerScan& scan, const char* end,
     return n;
 }
 
+}  // namespace
+
+detail::LineScans detail::PortableLineScans() noexcept {
+    return {&PortableFindLineMarkers, &PortableFindInLine};
+}
+
 namespace {
 
-detail::FindLineMarkersFunction ChooseFindLineMarkers() {
-    const std::vector<detail::FindLineMarkersFunction> own = detail::ProcessorFindLineMarkers();
-    return own.empty() ? &detail::PortableFindLineMarkers : own.front();
+detail::LineScans ChooseLineScans() {
+    const std::vector<detail::LineScans> own = detail::ProcessorLineScans();
+    return own.empty() ? detail::PortableLineScans() : own.front();
 }
 
 // Chosen once, when the program starts.
-const detail::FindLineMarkersFunction findLineMarkers = ChooseFindLineMarkers();
+const detail::LineScans lineScans = ChooseLineScans();
 
 }  // namespace
 
 std::size_t FindLineMarkers(MarkerScan& scan, const char* end, std::string_view marker,
                             MarkerPlace* found, std::size_t room) noexcept {
-    return findLineMarkers(scan, end, marker, found, room);
+    return lineScans.findLineMarkers(scan, end, marker, found, room);
+}
+
+int FindInLine(const char* p, const char* end, char c, const char** at, int count) noexcept {
+    return lineScans.findInLine(p, end, c, at, count);
 }
 
 const char* SkipLineEnd(const char* p, const char* end) noexcept {

@@ -1,9 +1,9 @@
 #include "conversion/line_scan_cpu.h"
 
-// Processors without a version of their own run the portable scans.
+// Processors without versions of their own run the portable scans.
 
 namespace tsry::detail {
 
-std::vector<FindLineMarkersFunction> ProcessorFindLineMarkers() { return {}; }
+std::vector<LineScans> ProcessorLineScans() { return {}; }
 
 }  // namespace tsry::detail

@@ -11,17 +11,18 @@
 
 namespace tsry::detail {
 
-// As FindLineMarkers in line_scan.h.
-using FindLineMarkersFunction = std::size_t (*)(MarkerScan& scan, const char* end,
-                                                std::string_view marker, MarkerPlace* found,
-                                                std::size_t room) noexcept;
+// One version of each scan, as declared in line_scan.h.
+struct LineScans {
+    std::size_t (*findLineMarkers)(MarkerScan& scan, const char* end, std::string_view marker,
+                                   MarkerPlace* found, std::size_t room) noexcept;
+    int (*findInLine)(const char* p, const char* end, char c, const char** at, int count) noexcept;
+};
 
 // The versions of the processor the program runs on, fastest first; none when
-// the portable one is what it has.
-[[nodiscard]] std::vector<FindLineMarkersFunction> ProcessorFindLineMarkers();
+// the portable ones are what it has.
+[[nodiscard]] std::vector<LineScans> ProcessorLineScans();
 
-// The portable version, which every processor runs.
-std::size_t PortableFindLineMarkers(MarkerScan& scan, const char* end, std::string_view marker,
-                                    MarkerPlace* found, std::size_t room) noexcept;
+// The portable versions, which every processor runs.
+[[nodiscard]] LineScans PortableLineScans() noexcept;
 
 }  // namespace tsry::detail

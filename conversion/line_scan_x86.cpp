@@ -229,19 +229,72 @@ TSRY_AVX512 std::size_t FindLineMarkersAvx512(MarkerScan& scan, const char* end,
                       });
 }
 
+// The first `count` places of `c` before the line's end, into `at`, from the
+// masks of the block at `p`; true when the line's end or the last place
+// wanted is found.
+[[gnu::always_inline]] inline bool TakeInLine(const char* p, std::uint64_t hits, std::uint64_t ends,
+                                              const char** at, int count, int& found) noexcept {
+    if (ends != 0) hits &= (ends & (~ends + 1)) - 1;
+    for (; hits != 0; hits &= hits - 1) {
+        at[found] = p + __builtin_ctzll(hits);
+        if (++found == count) return true;
+    }
+    return ends != 0;
+}
+
+TSRY_AVX2 int FindInLineAvx2(const char* p, const char* end, char c, const char** at,
+                             int count) noexcept {
+    int found = 0;
+    if (count == 0) return 0;
+    const __m256i lf = _mm256_set1_epi8('\n');
+    const __m256i cr = _mm256_set1_epi8('\r');
+    const __m256i wanted = _mm256_set1_epi8(c);
+    for (; end - p >= 64; p += 64) {
+        const __m256i low = Load32(p);
+        const __m256i high = Load32(p + 32);
+        const std::uint64_t ends =
+            Bits64(_mm256_or_si256(_mm256_cmpeq_epi8(low, lf), _mm256_cmpeq_epi8(low, cr)),
+                   _mm256_or_si256(_mm256_cmpeq_epi8(high, lf), _mm256_cmpeq_epi8(high, cr)));
+        const std::uint64_t hits =
+            Bits64(_mm256_cmpeq_epi8(low, wanted), _mm256_cmpeq_epi8(high, wanted));
+        if (TakeInLine(p, hits, ends, at, count, found)) return found;
+    }
+    return found + PortableLineScans().findInLine(p, end, c, at + found, count - found);
+}
+
+TSRY_AVX512 int FindInLineAvx512(const char* p, const char* end, char c, const char** at,
+                                 int count) noexcept {
+    int found = 0;
+    if (count == 0) return 0;
+    const __m512i lf = _mm512_set1_epi8('\n');
+    const __m512i cr = _mm512_set1_epi8('\r');
+    const __m512i wanted = _mm512_set1_epi8(c);
+    for (; p < end; p += 64) {
+        // The last bytes in a load that reads nothing past `end`.
+        const auto left = static_cast<std::size_t>(end - p);
+        const std::uint64_t valid = left >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << left) - 1;
+        const __m512i bytes = _mm512_maskz_loadu_epi8(valid, p);
+        const std::uint64_t ends =
+            (_mm512_cmpeq_epi8_mask(bytes, lf) | _mm512_cmpeq_epi8_mask(bytes, cr)) & valid;
+        const std::uint64_t hits = _mm512_cmpeq_epi8_mask(bytes, wanted) & valid;
+        if (TakeInLine(p, hits, ends, at, count, found)) return found;
+    }
+    return found;
+}
+
 #undef TSRY_AVX2
 #undef TSRY_AVX512
 
 }  // namespace
 
-std::vector<FindLineMarkersFunction> ProcessorFindLineMarkers() {
+std::vector<LineScans> ProcessorLineScans() {
     __builtin_cpu_init();
-    std::vector<FindLineMarkersFunction> versions;
+    std::vector<LineScans> versions;
     if (!__builtin_cpu_supports("popcnt") || !__builtin_cpu_supports("bmi")) return versions;
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) {
-        versions.push_back(&FindLineMarkersAvx512);
+        versions.push_back({&FindLineMarkersAvx512, &FindInLineAvx512});
     }
-    if (__builtin_cpu_supports("avx2")) versions.push_back(&FindLineMarkersAvx2);
+    if (__builtin_cpu_supports("avx2")) versions.push_back({&FindLineMarkersAvx2, &FindInLineAvx2});
     return versions;
 }
 

@@ -177,14 +177,14 @@ Marked MarkersOneByOne(const std::string& data, std::string_view marker) {
     return expected;
 }
 
-Marked MarkersFoundBy(detail::FindLineMarkersFunction find, const std::string& data,
+Marked MarkersFoundBy(const detail::LineScans& scans, const std::string& data,
                       std::string_view marker, std::size_t room) {
     Marked found;
     MarkerScan scan{data.data()};
     std::vector<MarkerPlace> places(room);
     std::size_t n = 0;
     do {
-        n = find(scan, data.data() + data.size(), marker, places.data(), room);
+        n = scans.findLineMarkers(scan, data.data() + data.size(), marker, places.data(), room);
         for (std::size_t k = 0; k < n; ++k) {
             found.places.emplace_back(static_cast<std::size_t>(places[k].at - data.data()),
                                       places[k].lineEnds);
@@ -195,24 +195,24 @@ Marked MarkersFoundBy(detail::FindLineMarkersFunction find, const std::string& d
     return found;
 }
 
-TEST(FindLineMarkers, EveryVersionFindsTheFirstMarkerOfEachLineAndCountsItsLineEnds) {
-    std::vector<detail::FindLineMarkersFunction> versions = detail::ProcessorFindLineMarkers();
-    versions.push_back(&detail::PortableFindLineMarkers);
+// The places of `c` in the line that holds `p`, at most `count`, one byte at
+// a time.
+std::vector<std::size_t> InLineOneByOne(const std::string& data, std::size_t p, char c, int count) {
+    std::vector<std::size_t> places;
+    for (; p < data.size() && !IsLineEnd(data[p]) && std::ssize(places) < count; ++p) {
+        if (data[p] == c) places.push_back(p);
+    }
+    return places;
+}
+
+TEST(LineScans, EveryVersionFindsWhatOneByteAtATimeFinds) {
+    std::vector<detail::LineScans> versions = detail::ProcessorLineScans();
+    versions.push_back(detail::PortableLineScans());
     // Pieces that put markers, halves of markers and CR LF pairs on both
     // sides of the 64-byte blocks the vector versions look at.
-    const std::string pieces[] = {"<TS_RY>",
-                                  "<TS_RY",
-                                  "TS_RY>",
-                                  "<",
-                                  ">",
-                                  "\r",
-                                  "\n",
-                                  "\r\n",
-                                  "a",
-                                  "bcdefg",
-                                  "<T",
-                                  "Y>",
-                                  "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"};
+    const std::string pieces[] = {"<TS_RY>", "<TS_RY", "TS_RY>", "<",    ">",
+                                  "\r",      "\n",     "\r\n",   "a",    "bcdefg",
+                                  "<T",      "Y>",     "#",      "##a#", std::string(32, 'x')};
     std::mt19937 random(20261208);
     for (int round = 0; round < 3000; ++round) {
         std::string data;
@@ -227,6 +227,21 @@ TEST(FindLineMarkers, EveryVersionFindsTheFirstMarkerOfEachLineAndCountsItsLineE
                         << "version " << v << ", room " << room << ", marker " << marker
                         << ", data " << ::testing::PrintToString(data);
                 }
+            }
+        }
+        const std::size_t from = data.empty() ? 0 : random() % data.size();
+        for (const int count : {0, 1, 6}) {
+            const std::vector<std::size_t> expected = InLineOneByOne(data, from, '#', count);
+            for (std::size_t v = 0; v < versions.size(); ++v) {
+                const char* at[6];
+                const int found = versions[v].findInLine(data.data() + from,
+                                                         data.data() + data.size(), '#', at, count);
+                std::vector<std::size_t> places;
+                for (int k = 0; k < found; ++k) {
+                    places.push_back(static_cast<std::size_t>(at[k] - data.data()));
+                }
+                ASSERT_EQ(places, expected) << "version " << v << ", count " << count << ", from "
+                                            << from << ", data " << ::testing::PrintToString(data);
             }
         }
     }

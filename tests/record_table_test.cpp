@@ -164,6 +164,14 @@ TEST(RecordTable, KeepsEveryValueWhateverItsLengthOverTime) {
         EXPECT_EQ(table[0].Value, "b");
         EXPECT_EQ(table[2].Value, "a");
     }
+    // Cut from log lines, of every length around the short copies' sizes.
+    for (std::size_t length = 0; length < 100; ++length) {
+        std::string value;
+        for (std::size_t k = 0; k < length; ++k) value += static_cast<char>('a' + (k + length) % 26);
+        ASSERT_TRUE(ExtractRecord("<TS_RY>STR#name#" + value + "#x##e#", line, table));
+        EXPECT_EQ(table[1].Value, value);
+        EXPECT_EQ(table[1].Extra3, "e");
+    }
 }
 
 }  // namespace
