@@ -112,12 +112,18 @@ class SetProgress {
 // half's lines. Errors are those of the first bad line in log order.
 class LogExtraction final : public HalfReaders {
   public:
-    LogExtraction(OpenLog& log, RecordTable& table, std::uint64_t lineBase, SetProgress& progress)
+    // `secondTable` holds the second half's records: emptied here, and kept
+    // from one log of a set to the next with its memory.
+    LogExtraction(OpenLog& log, RecordTable& table, RecordTable& secondTable,
+                  std::uint64_t lineBase, SetProgress& progress)
         : log_(log),
           lineBase_(lineBase),
           progress_(progress),
           first(table),
-          second_(secondTable_) {}
+          secondTable_(secondTable),
+          second_(secondTable) {
+        secondTable_.Clear();
+    }
 
     void ReadFirst(FileSource& source) override {
         ReadPart(log_.lines(), source, lineBase_, first, [this] {
@@ -177,7 +183,7 @@ class LogExtraction final : public HalfReaders {
     Extraction first;
 
   private:
-    RecordTable secondTable_;
+    RecordTable& secondTable_;
     Extraction second_;
     std::atomic<std::uint64_t> secondLines_{0};
     std::atomic<std::uint64_t> secondBytes_{0};
@@ -214,12 +220,13 @@ void ReadLogSet(const LogSet& logs, ProgressSink& sink, SetRecords& records) {
     sink.Show();
     SetProgress progress(sink, totalBytes);
     RecordTable& table = records.table;
+    RecordTable secondHalves;
     LinePlaces& places = records.places;
     try {
         for (const std::filesystem::path& path : logs) {
             places.Reading(path);
             OpenLog log(path);
-            LogExtraction extraction(log, table, places.lines(), progress);
+            LogExtraction extraction(log, table, secondHalves, places.lines(), progress);
             if (log.compressed()) {
                 extraction.ReadFirst(log.file());
             } else if (ReadInHalves(log.file(), extraction)) {

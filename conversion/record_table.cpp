@@ -264,6 +264,12 @@ void RecordTable::Store(const LogRecord& record, std::uint64_t line, std::uint64
     }
 }
 
+void RecordTable::Clear() noexcept {
+    slots_.clear();
+    text_.Rewind();
+    std::fill(buckets_.begin(), buckets_.end(), 0);
+}
+
 void RecordTable::Grow() {
     TableVector<std::uint64_t> grown(buckets_.size() * 2, 0);
     const std::size_t mask = grown.size() - 1;

@@ -82,6 +82,9 @@ class RecordTable {
     // the memory of the later ones ahead of time.
     void StoreAll(std::span<PendingRecord> records);
 
+    // Forgets every record, keeping the memory for the next ones.
+    void Clear() noexcept;
+
   private:
     struct Slot {
         // The record as in its line: Kind#Name#Value#Extra1#Extra2#Extra3,

@@ -42,6 +42,7 @@ TextArena::~TextArena() { FreeAll(); }
 
 TextArena::TextArena(TextArena&& other) noexcept
     : blocks_(std::move(other.blocks_)),
+      inUse_(std::exchange(other.inUse_, 0)),
       large_(std::move(other.large_)),
       next_(std::exchange(other.next_, nullptr)),
       left_(std::exchange(other.left_, 0)) {
@@ -53,6 +54,7 @@ TextArena& TextArena::operator=(TextArena&& other) noexcept {
     if (this != &other) {
         FreeAll();
         blocks_ = std::move(other.blocks_);
+        inUse_ = std::exchange(other.inUse_, 0);
         large_ = std::move(other.large_);
         next_ = std::exchange(other.next_, nullptr);
         left_ = std::exchange(other.left_, 0);
@@ -67,6 +69,15 @@ void TextArena::FreeAll() noexcept {
     for (const auto& [piece, size] : large_) FreeTableBlock(piece, size);
     blocks_.clear();
     large_.clear();
+    inUse_ = 0;
+    next_ = nullptr;
+    left_ = 0;
+}
+
+void TextArena::Rewind() noexcept {
+    for (const auto& [piece, size] : large_) FreeTableBlock(piece, size);
+    large_.clear();
+    inUse_ = 0;
     next_ = nullptr;
     left_ = 0;
 }
@@ -85,16 +96,20 @@ char* TextArena::Allocate(std::size_t size) {
     }
     const std::size_t rounded = RoundUp(size, 8);
     if (rounded > left_) {
-        // Each block twice the last, up to a huge page.
-        const std::size_t blockSize =
-            std::max(rounded, blocks_.empty() ? kFirstTextBlock
-                                              : std::min(blocks_.back().size * 2, kHugePage));
-        blocks_.reserve(blocks_.size() + 1);
-        auto* data = static_cast<char*>(AllocateTableBlock(blockSize));
-        if (data == nullptr) throw std::bad_alloc();
-        blocks_.push_back({data, blockSize});
-        next_ = data;
-        left_ = blockSize;
+        if (inUse_ == blocks_.size() || blocks_[inUse_].size < rounded) {
+            // Each block twice the last, up to a huge page.
+            const std::size_t blockSize =
+                std::max(rounded, inUse_ == 0 ? kFirstTextBlock
+                                              : std::min(blocks_[inUse_ - 1].size * 2, kHugePage));
+            blocks_.reserve(blocks_.size() + 1);
+            auto* data = static_cast<char*>(AllocateTableBlock(blockSize));
+            if (data == nullptr) throw std::bad_alloc();
+            blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(inUse_),
+                           {data, blockSize});
+        }
+        next_ = blocks_[inUse_].data;
+        left_ = blocks_[inUse_].size;
+        ++inUse_;
     }
     char* piece = next_;
     next_ += rounded;

@@ -76,6 +76,8 @@ class BlockArray {
     BlockArray& operator=(const BlockArray&) = delete;
 
     [[nodiscard]] std::size_t size() const noexcept { return size_; }
+    // Empties the array, keeping its blocks.
+    void clear() noexcept { size_ = 0; }
 
     T& operator[](std::size_t i) noexcept { return *At(i); }
     const T& operator[](std::size_t i) const noexcept { return *At(i); }
@@ -128,6 +130,8 @@ class TextArena {
     // Gives back a piece of `size` bytes from Allocate(): a large one at once,
     // the others with the arena.
     void Release(char* piece, std::size_t size) noexcept;
+    // Gives back every piece, keeping the blocks for the pieces to come.
+    void Rewind() noexcept;
 
   private:
     struct Block {
@@ -136,7 +140,8 @@ class TextArena {
     };
     void FreeAll() noexcept;
 
-    std::vector<Block> blocks_;
+    std::vector<Block> blocks_;  // the first inUse_ hold pieces; the others wait
+    std::size_t inUse_ = 0;
     std::unordered_map<char*, std::size_t> large_;  // pieces with a block of their own
     char* next_ = nullptr;
     std::size_t left_ = 0;

@@ -181,16 +181,28 @@ class TwoHalves : public ParseLogTest {
 };
 
 TEST_F(TwoHalves, GiveTheScriptOfOneReader) {
+    std::string previous;
     for (const char* end : {"\r\n", "\n", "\r"}) {
         bench::LogShape shape;
         shape.bytes = 3 << 20;
         shape.names = 500;
         shape.lineEnd = end;
         shape.tricky = true;
+        shape.seed = previous.size();
         std::ostringstream out;
         bench::GenerateLog(shape, out);
         const std::string log = out.str();
         EXPECT_TRUE(Convert(log) == OneReader(log)) << "line end " << std::string_view(end).size();
+        if (previous.empty()) {
+            previous = log;
+            continue;
+        }
+        // After another log, in a set: each of the two read in halves.
+        WriteFile(dir_ / "earlier.log", previous);
+        ParseLog(LogSet{dir_ / "earlier.log", dir_ / "server.log"}, std::nullopt, progress_,
+                 status_);
+        EXPECT_TRUE(ReadFile(dir_ / "tsry.nss") == OneReader(previous + "\n" + log))
+            << "line end " << std::string_view(end).size();
     }
 }
 
