@@ -41,6 +41,9 @@ std::string MissingFields(int found) {
 
 }  // namespace
 
+// The longest record text a slot holds (its ends are 32-bit).
+constexpr std::size_t kMaxRecordBytes = std::numeric_limits<std::uint32_t>::max();
+
 // A bucket holds the upper half of a name's hash beside its slot number + 1,
 // so that a probe rejects other names without touching their slots.
 namespace {
@@ -68,7 +71,7 @@ RecordTable::RecordTable() : buckets_(64, 0) {}
 LogRecord RecordTable::operator[](std::size_t index) const noexcept {
     const Slot& slot = slots_[index];
     const std::string_view f = TextOf(slot);
-    const std::size_t* e = slot.ends;
+    const std::uint32_t* e = slot.ends;
     LogRecord record;
     record.Kind = f.substr(0, e[0]);
     record.Name = NameOf(slot);
@@ -168,14 +171,18 @@ void RecordTable::Fill(Slot& slot, const LogRecord& record, std::uint64_t line) 
                                                &record.Extra1, &record.Extra2, &record.Extra3};
     std::size_t size = 5;
     for (const std::string_view* field : fields) size += field->size();
+    if (size > kMaxRecordBytes) {
+        throw RecordError(line, "the record is 4 GiB long or more, more than can be kept");
+    }
     if (size > slot.capacity) {
         // A later value that is longer: a new piece, with room to grow, so
         // that a name whose values keep growing is not moved every time.
-        const std::size_t capacity = std::max(size, slot.capacity + slot.capacity / 2);
+        const std::size_t capacity = std::min(
+            std::max(size, std::size_t{slot.capacity} + slot.capacity / 2), kMaxRecordBytes);
         char* text = text_.Allocate(capacity);
         text_.Release(slot.text, slot.capacity);
         slot.text = text;
-        slot.capacity = capacity;
+        slot.capacity = static_cast<std::uint32_t>(capacity);
     }
     // One copy of the record's text when its fields lie as in a log line, the
     // usual case.
@@ -189,7 +196,8 @@ void RecordTable::Fill(Slot& slot, const LogRecord& record, std::uint64_t line) 
         const char* begin = record.Kind.data();
         MoveBytes(slot.text, begin, size);
         for (int k = 0; k < 6; ++k) {
-            slot.ends[k] = static_cast<std::size_t>(fields[k]->data() + fields[k]->size() - begin);
+            slot.ends[k] =
+                static_cast<std::uint32_t>(fields[k]->data() + fields[k]->size() - begin);
         }
     } else {
         std::size_t at = 0;
@@ -198,7 +206,7 @@ void RecordTable::Fill(Slot& slot, const LogRecord& record, std::uint64_t line) 
             if (!fields[k]->empty())
                 std::memcpy(slot.text + at, fields[k]->data(), fields[k]->size());
             at += fields[k]->size();
-            slot.ends[k] = at;
+            slot.ends[k] = static_cast<std::uint32_t>(at);
         }
     }
     slot.line = line;
@@ -246,7 +254,7 @@ void RecordTable::Store(const LogRecord& record, std::uint64_t line, std::uint64
             }
             buckets_[b] = Bucket(hash, slots_.size());
             Slot& slot = slots_.emplace_back();
-            slot.hash = hash;
+            slot.hashLow = static_cast<std::uint32_t>(hash);
             std::memcpy(slot.nameHead, record.Name.data(),
                         std::min(record.Name.size(), sizeof slot.nameHead));
             Fill(slot, record, line);
@@ -273,10 +281,14 @@ void RecordTable::Clear() noexcept {
 void RecordTable::Grow() {
     TableVector<std::uint64_t> grown(buckets_.size() * 2, 0);
     const std::size_t mask = grown.size() - 1;
-    for (std::size_t i = 0; i < slots_.size(); ++i) {
-        std::size_t b = slots_[i].hash & mask;
+    // Each bucket's upper half of the hash, and its slot's lower half.
+    for (const std::uint64_t entry : buckets_) {
+        if (entry == 0) continue;
+        const std::size_t slot = SlotOf(entry);
+        const std::uint64_t hash = (entry & 0xffffffff00000000ULL) | slots_[slot].hashLow;
+        std::size_t b = hash & mask;
         while (grown[b] != 0) b = (b + 1) & mask;
-        grown[b] = Bucket(slots_[i].hash, i);
+        grown[b] = Bucket(hash, slot);
     }
     buckets_.swap(grown);
 }

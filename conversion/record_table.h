@@ -91,14 +91,15 @@ class RecordTable {
         // with the end of each field, in a piece of `capacity` bytes of the
         // arena. The Name never changes once stored.
         char* text = nullptr;
-        std::size_t capacity = 0;
-        std::size_t ends[6] = {};
-        std::uint64_t hash = 0;
+        std::uint32_t capacity = 0;
+        std::uint32_t ends[6] = {};
+        std::uint32_t hashLow = 0;  // the lower half of the Name's hash; its bucket has the upper
         std::uint64_t line = 0;
         // The Name's first bytes, so that most look-ups decide on the slot
         // alone, without reading the text it points to.
         char nameHead[16] = {};
     };
+    static_assert(sizeof(Slot) <= 64, "a slot in one cache line");
 
     static bool HasName(const Slot& slot, std::string_view name) noexcept;
 
