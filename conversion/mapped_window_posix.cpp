@@ -89,8 +89,8 @@ bool MappedWindow::Map(std::intptr_t file, std::uint64_t offset, std::size_t siz
         }
         WatchFaults();
     }
-    // The pages are entered in the mapping at once: cheaper than a fault for
-    // every few of them, and they are all read anyway.
+    // The pages are entered as they are first read, the system mapping those
+    // around each fault with it.
     void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, static_cast<int>(file),
                           static_cast<off_t>(offset));
     if (mapped == MAP_FAILED) {
