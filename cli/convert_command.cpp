@@ -9,6 +9,7 @@
 
 #include "conversion/conversion_error.h"
 #include "conversion/file_source.h"
+#include "conversion/line_scan.h"
 #include "conversion/log_halves.h"
 #include "conversion/open_log.h"
 #include "conversion/parse_log.h"
@@ -215,7 +216,10 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
             PathFromUtf8(output.empty() ? std::string(kDefaultScriptName) : output);
         const ConversionSummary summary =
             ParseLog(set, std::nullopt, progress, status, outputPath, ScriptLayout{recordsPerPart});
-        if (reportReading) err << "reading: " << ReadingWayName(ChosenReadingWay()) << '\n';
+        if (reportReading) {
+            err << "reading: " << ReadingWayName(ChosenReadingWay()) << '\n'
+                << "scans: " << LineScansName() << '\n';
+        }
         // Standard output may be where the script itself went.
         std::ostream& told = summary.direct ? err : out;
         told << status.text() << '\n';

@@ -219,7 +219,7 @@ std::size_t PortableFindLineMarkers(MarkerScan& scan, const char* end, std::stri
 }  // namespace
 
 detail::LineScans detail::PortableLineScans() noexcept {
-    return {&PortableFindLineMarkers, &PortableFindInLine};
+    return {"portable", &PortableFindLineMarkers, &PortableFindInLine};
 }
 
 namespace {
@@ -242,6 +242,8 @@ std::size_t FindLineMarkers(MarkerScan& scan, const char* end, std::string_view 
 int FindInLine(const char* p, const char* end, char c, const char** at, int count) noexcept {
     return lineScans.findInLine(p, end, c, at, count);
 }
+
+const char* LineScansName() noexcept { return lineScans.name; }
 
 const char* SkipLineEnd(const char* p, const char* end) noexcept {
     if (p == end) return p;

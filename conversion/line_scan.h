@@ -54,6 +54,10 @@ std::size_t FindLineMarkers(MarkerScan& scan, const char* end, std::string_view 
 // last place wanted or the line's end.
 int FindInLine(const char* p, const char* end, char c, const char** at, int count) noexcept;
 
+// The instructions the scans above run on this processor: "AVX-512",
+// "AVX2" or "portable".
+[[nodiscard]] const char* LineScansName() noexcept;
+
 // Past the terminator that starts at `p` (as returned by LineEnd).
 [[nodiscard]] const char* SkipLineEnd(const char* p, const char* end) noexcept;
 

@@ -13,6 +13,7 @@ namespace tsry::detail {
 
 // One version of each scan, as declared in line_scan.h.
 struct LineScans {
+    const char* name;
     std::size_t (*findLineMarkers)(MarkerScan& scan, const char* end, std::string_view marker,
                                    MarkerPlace* found, std::size_t room) noexcept;
     int (*findInLine)(const char* p, const char* end, char c, const char** at, int count) noexcept;

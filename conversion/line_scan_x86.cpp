@@ -292,9 +292,10 @@ std::vector<LineScans> ProcessorLineScans() {
     std::vector<LineScans> versions;
     if (!__builtin_cpu_supports("popcnt") || !__builtin_cpu_supports("bmi")) return versions;
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) {
-        versions.push_back({&FindLineMarkersAvx512, &FindInLineAvx512});
+        versions.push_back({"AVX-512", &FindLineMarkersAvx512, &FindInLineAvx512});
     }
-    if (__builtin_cpu_supports("avx2")) versions.push_back({&FindLineMarkersAvx2, &FindInLineAvx2});
+    if (__builtin_cpu_supports("avx2"))
+        versions.push_back({"AVX2", &FindLineMarkersAvx2, &FindInLineAvx2});
     return versions;
 }
 
