@@ -28,6 +28,7 @@ constexpr std::size_t kRecordsPerReport = 4096;
 // returns how many lines the block held.
 std::uint64_t ExtractBlock(std::string_view block, std::uint64_t linesBefore, RecordTable& table,
                            std::vector<PendingRecord>& batch) {
+    static_assert(kRecordTag.size() <= 8, "the marker scans take markers of up to 8 bytes");
     const char* const end = block.data() + block.size();
     MarkerScan scan{block.data()};
     constexpr std::size_t kRoom = 256;
@@ -116,13 +117,8 @@ class LogExtraction final : public HalfReaders {
     // from one log of a set to the next with its memory.
     LogExtraction(OpenLog& log, RecordTable& table, RecordTable& secondTable,
                   std::uint64_t lineBase, SetProgress& progress)
-        : log_(log),
-          lineBase_(lineBase),
-          progress_(progress),
-          first(table),
-          secondTable_(secondTable),
-          second_(secondTable) {
-        secondTable_.Clear();
+        : log_(log), lineBase_(lineBase), progress_(progress), first(table), second_(secondTable) {
+        second_.table.Clear();
     }
 
     void ReadFirst(FileSource& source) override {
@@ -154,10 +150,11 @@ class LogExtraction final : public HalfReaders {
         }
         // In batches, so that the look-ups of many names overlap.
         std::vector<PendingRecord> batch;
-        for (std::size_t i = 0; i < secondTable_.size();) {
+        const RecordTable& second = second_.table;
+        for (std::size_t i = 0; i < second.size();) {
             batch.clear();
-            for (; i < secondTable_.size() && batch.size() < 256; ++i) {
-                batch.push_back({secondTable_[i], before + secondTable_.LineOf(i), 0});
+            for (; i < second.size() && batch.size() < 256; ++i) {
+                batch.push_back({second[i], before + second.LineOf(i), 0});
             }
             first.table.StoreAll(batch);
         }
@@ -183,7 +180,6 @@ class LogExtraction final : public HalfReaders {
     Extraction first;
 
   private:
-    RecordTable& secondTable_;
     Extraction second_;
     std::atomic<std::uint64_t> secondLines_{0};
     std::atomic<std::uint64_t> secondBytes_{0};

@@ -41,12 +41,13 @@ std::string MissingFields(int found) {
 
 }  // namespace
 
+namespace {
+
 // The longest record text a slot holds (its ends are 32-bit).
 constexpr std::size_t kMaxRecordBytes = std::numeric_limits<std::uint32_t>::max();
 
 // A bucket holds the upper half of a name's hash beside its slot number + 1,
 // so that a probe rejects other names without touching their slots.
-namespace {
 constexpr std::uint64_t Bucket(std::uint64_t hash, std::size_t slot) {
     return (hash & 0xffffffff00000000ULL) | (static_cast<std::uint64_t>(slot) + 1);
 }

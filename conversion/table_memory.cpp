@@ -66,12 +66,8 @@ TextArena& TextArena::operator=(TextArena&& other) noexcept {
 
 void TextArena::FreeAll() noexcept {
     for (const Block& block : blocks_) FreeTableBlock(block.data, block.size);
-    for (const auto& [piece, size] : large_) FreeTableBlock(piece, size);
     blocks_.clear();
-    large_.clear();
-    inUse_ = 0;
-    next_ = nullptr;
-    left_ = 0;
+    Rewind();
 }
 
 void TextArena::Rewind() noexcept {
