@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "conversion/platform.h"
+#include "conversion/platform/platform.h"
 #include "window/form1.h"
 
 #ifndef TSRY_VERSION

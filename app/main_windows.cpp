@@ -3,7 +3,7 @@
 
 #include <commctrl.h>
 
-#include "conversion/platform.h"
+#include "conversion/platform/platform.h"
 #include "window/form1_win32.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command*/, int show) {

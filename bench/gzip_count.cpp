@@ -10,11 +10,11 @@
 #include <exception>
 #include <string_view>
 
-#include "conversion/conversion_error.h"
-#include "conversion/file_source.h"
-#include "conversion/gzip_source.h"
-#include "conversion/line_reader.h"
-#include "conversion/platform.h"
+#include "conversion/platform/conversion_error.h"
+#include "conversion/platform/platform.h"
+#include "conversion/reading/file_source.h"
+#include "conversion/reading/gzip_source.h"
+#include "conversion/reading/line_reader.h"
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "bench/log_generator.h"
-#include "conversion/file_source.h"
-#include "conversion/line_reader.h"
-#include "conversion/record_table.h"
-#include "conversion/script_writer.h"
+#include "conversion/reading/file_source.h"
+#include "conversion/reading/line_reader.h"
+#include "conversion/records/record_table.h"
+#include "conversion/script/script_writer.h"
 
 namespace {
 

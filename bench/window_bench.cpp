@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "conversion/log_halves.h"
-#include "conversion/open_log.h"
 #include "conversion/parse_log.h"
+#include "conversion/reading/log_halves.h"
+#include "conversion/reading/open_log.h"
 #include "window/form1.h"
 
 namespace {

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "conversion/conversion_error.h"
-#include "conversion/file_source.h"
-#include "conversion/line_scan.h"
-#include "conversion/log_halves.h"
-#include "conversion/open_log.h"
 #include "conversion/parse_log.h"
-#include "conversion/platform.h"
-#include "conversion/replacement_file.h"
+#include "conversion/platform/conversion_error.h"
+#include "conversion/platform/platform.h"
+#include "conversion/reading/file_source.h"
+#include "conversion/reading/log_halves.h"
+#include "conversion/reading/open_log.h"
+#include "conversion/scans/line_scan.h"
+#include "conversion/script/replacement_file.h"
 
 #ifndef TSRY_VERSION
 #define TSRY_VERSION "unknown"

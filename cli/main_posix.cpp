@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "cli/convert_command.h"
-#include "conversion/platform.h"
+#include "conversion/platform/platform.h"
 
 int main(int argc, char** argv) {
     // A write past a file size limit then fails with its error, which removes

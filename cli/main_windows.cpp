@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/convert_command.h"
-#include "conversion/platform.h"
+#include "conversion/platform/platform.h"
 
 namespace {
 

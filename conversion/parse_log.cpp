@@ -7,15 +7,15 @@
 #include <utility>
 #include <vector>
 
-#include "conversion/file_source.h"
-#include "conversion/line_reader.h"
-#include "conversion/log_halves.h"
-#include "conversion/log_set.h"
-#include "conversion/open_log.h"
-#include "conversion/platform.h"
-#include "conversion/record_table.h"
-#include "conversion/replacement_file.h"
-#include "conversion/script_writer.h"
+#include "conversion/platform/platform.h"
+#include "conversion/reading/file_source.h"
+#include "conversion/reading/line_reader.h"
+#include "conversion/reading/log_halves.h"
+#include "conversion/reading/log_set.h"
+#include "conversion/reading/open_log.h"
+#include "conversion/records/record_table.h"
+#include "conversion/script/replacement_file.h"
+#include "conversion/script/script_writer.h"
 
 namespace tsry {
 

@@ -5,9 +5,9 @@
 #include <optional>
 #include <string_view>
 
-#include "conversion/line_reader.h"
-#include "conversion/log_set.h"
-#include "conversion/script_writer.h"
+#include "conversion/reading/line_reader.h"
+#include "conversion/reading/log_set.h"
+#include "conversion/script/script_writer.h"
 
 // The conversion run: a log in, the restore script out.
 

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "conversion/conversion_error.h"
 #include "conversion/parse_log.h"
+#include "conversion/platform/conversion_error.h"
 #include "fuzz/fuzz_input.h"
 #include "tests/model.h"
 

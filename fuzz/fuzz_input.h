@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "conversion/line_reader.h"
+#include "conversion/reading/line_reader.h"
 
 #define TSRY_FUZZ_CHECK(condition)                                                              \
     do {                                                                                        \

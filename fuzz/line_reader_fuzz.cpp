@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "conversion/line_reader.h"
+#include "conversion/reading/line_reader.h"
 #include "fuzz/fuzz_input.h"
 #include "tests/model.h"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "conversion/conversion_error.h"
-#include "conversion/script_writer.h"
+#include "conversion/platform/conversion_error.h"
+#include "conversion/script/script_writer.h"
 #include "fuzz/fuzz_input.h"
 #include "tests/model.h"
 
@@ -197,8 +197,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         lines.emplace_back(out.data() + start, end - start);
         start = end + 2;
     }
-    const Expected extras[3] = {{record.Extra1, false}, {record.Extra2, false},
-                                {record.Extra3, false}};
+    const Expected extras[3] = {
+        {record.Extra1, false}, {record.Extra2, false}, {record.Extra3, false}};
     if (kind == "LOC") {
         TSRY_FUZZ_CHECK(lines.size() == 4);
         TSRY_FUZZ_CHECK(CallIs(lines[0], "    oTYArea=GetObjectByTag(", {{parts[0], true}}));
@@ -206,17 +206,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                                {{parts[1], false}, {parts[2], false}, {parts[3], false}}));
         TSRY_FUZZ_CHECK(CallIs(lines[2], "    lTYLoc=Location(",
                                {{"oTYArea", false}, {"vTYVector", false}, {parts[4], false}}));
-        TSRY_FUZZ_CHECK(CallIs(lines[3], "    SetTSRYLocationC(",
-                               {{record.Name, true}, {"lTYLoc", false}, extras[0], extras[1],
-                                extras[2]}));
+        TSRY_FUZZ_CHECK(
+            CallIs(lines[3], "    SetTSRYLocationC(",
+                   {{record.Name, true}, {"lTYLoc", false}, extras[0], extras[1], extras[2]}));
     } else {
         TSRY_FUZZ_CHECK(lines.size() == 1);
         const std::string_view call = kind == "INT"   ? "    SetTSRYInt("
                                       : kind == "STR" ? "    SetTSRYString("
                                                       : "    SetTSRYFloat(";
-        TSRY_FUZZ_CHECK(CallIs(lines[0], call,
-                               {{record.Name, true}, {record.Value, kind == "STR"}, extras[0],
-                                extras[1], extras[2]}));
+        TSRY_FUZZ_CHECK(CallIs(
+            lines[0], call,
+            {{record.Name, true}, {record.Value, kind == "STR"}, extras[0], extras[1], extras[2]}));
     }
     return 0;
 }

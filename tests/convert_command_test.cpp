@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion/file_source.h"
+#include "conversion/reading/file_source.h"
 #include "tests/test_support.h"
 
 namespace tsry {

@@ -21,9 +21,9 @@
 #include <thread>
 
 #include "bench/log_generator.h"
-#include "conversion/conversion_error.h"
-#include "conversion/line_reader.h"
 #include "conversion/parse_log.h"
+#include "conversion/platform/conversion_error.h"
+#include "conversion/reading/line_reader.h"
 #include "tests/test_support.h"
 
 namespace tsry {

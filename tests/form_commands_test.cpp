@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion/conversion_error.h"
+#include "conversion/platform/conversion_error.h"
 #include "tests/test_support.h"
 
 namespace tsry {

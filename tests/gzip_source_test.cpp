@@ -1,4 +1,4 @@
-#include "conversion/gzip_source.h"
+#include "conversion/reading/gzip_source.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "conversion/conversion_error.h"
-#include "conversion/file_source.h"
+#include "conversion/platform/conversion_error.h"
+#include "conversion/reading/file_source.h"
 #include "tests/test_support.h"
 
 namespace tsry {

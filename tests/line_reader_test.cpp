@@ -1,4 +1,4 @@
-#include "conversion/line_reader.h"
+#include "conversion/reading/line_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "conversion/conversion_error.h"
-#include "conversion/line_scan_cpu.h"
+#include "conversion/platform/conversion_error.h"
+#include "conversion/scans/line_scan_cpu.h"
 #include "tests/model.h"
 #include "tests/test_support.h"
 

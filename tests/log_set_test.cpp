@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "conversion/conversion_error.h"
-#include "conversion/log_halves.h"
-#include "conversion/open_log.h"
 #include "conversion/parse_log.h"
+#include "conversion/platform/conversion_error.h"
+#include "conversion/reading/log_halves.h"
+#include "conversion/reading/open_log.h"
 #include "tests/model.h"
 #include "tests/test_support.h"
 

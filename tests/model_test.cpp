@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "bench/log_generator.h"
-#include "conversion/conversion_error.h"
 #include "conversion/parse_log.h"
+#include "conversion/platform/conversion_error.h"
 #include "tests/model.h"
 #include "tests/test_support.h"
 

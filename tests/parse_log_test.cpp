@@ -6,7 +6,7 @@
 #include <string>
 
 #include "bench/log_generator.h"
-#include "conversion/conversion_error.h"
+#include "conversion/platform/conversion_error.h"
 #include "tests/model.h"
 #include "tests/test_support.h"
 

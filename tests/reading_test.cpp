@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "bench/log_generator.h"
-#include "conversion/conversion_error.h"
-#include "conversion/file_source.h"
-#include "conversion/line_reader.h"
-#include "conversion/log_halves.h"
-#include "conversion/open_log.h"
 #include "conversion/parse_log.h"
+#include "conversion/platform/conversion_error.h"
+#include "conversion/reading/file_source.h"
+#include "conversion/reading/line_reader.h"
+#include "conversion/reading/log_halves.h"
+#include "conversion/reading/open_log.h"
 #include "tests/model.h"
 #include "tests/test_support.h"
 

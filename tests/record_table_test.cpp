@@ -1,10 +1,10 @@
-#include "conversion/record_table.h"
+#include "conversion/records/record_table.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "conversion/conversion_error.h"
+#include "conversion/platform/conversion_error.h"
 
 namespace tsry {
 namespace {
@@ -167,7 +167,8 @@ TEST(RecordTable, KeepsEveryValueWhateverItsLengthOverTime) {
     // Cut from log lines, of every length around the short copies' sizes.
     for (std::size_t length = 0; length < 100; ++length) {
         std::string value;
-        for (std::size_t k = 0; k < length; ++k) value += static_cast<char>('a' + (k + length) % 26);
+        for (std::size_t k = 0; k < length; ++k)
+            value += static_cast<char>('a' + (k + length) % 26);
         ASSERT_TRUE(ExtractRecord("<TS_RY>STR#name#" + value + "#x##e#", line, table));
         EXPECT_EQ(table[1].Value, value);
         EXPECT_EQ(table[1].Extra3, "e");

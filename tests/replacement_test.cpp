@@ -1,6 +1,6 @@
 // Replacing the script keeps what the user set up around it: links, modes,
 // owners, devices and pipes, and standard output.
-#include "conversion/replacement_file.h"
+#include "conversion/script/replacement_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "conversion/conversion_error.h"
 #include "conversion/parse_log.h"
+#include "conversion/platform/conversion_error.h"
 #include "tests/test_support.h"
 
 namespace tsry {

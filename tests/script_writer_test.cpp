@@ -1,10 +1,10 @@
-#include "conversion/script_writer.h"
+#include "conversion/script/script_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "conversion/conversion_error.h"
+#include "conversion/platform/conversion_error.h"
 #include "tests/model.h"
 #include "tests/test_support.h"
 

@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "conversion/line_reader.h"
-#include "conversion/log_halves.h"
-#include "conversion/open_log.h"
 #include "conversion/parse_log.h"
+#include "conversion/reading/line_reader.h"
+#include "conversion/reading/log_halves.h"
+#include "conversion/reading/open_log.h"
 
 namespace tsry::test {
 

@@ -6,7 +6,7 @@
 #define ERROR_DIRECTORY_NOT_SUPPORTED 336L
 #endif
 
-#include "conversion/platform.h"
+#include "conversion/platform/platform.h"
 #include "tests/test_support.h"
 
 namespace tsry::test {

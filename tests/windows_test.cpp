@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "cli/convert_command.h"
-#include "conversion/conversion_error.h"
 #include "conversion/parse_log.h"
-#include "conversion/platform.h"
+#include "conversion/platform/conversion_error.h"
+#include "conversion/platform/platform.h"
 #include "tests/test_support.h"
 
 namespace tsry {

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "conversion/platform.h"
+#include "conversion/platform/platform.h"
 
 namespace tsry {
 

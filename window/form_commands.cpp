@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <utility>
 
-#include "conversion/conversion_error.h"
-#include "conversion/log_halves.h"
-#include "conversion/open_log.h"
+#include "conversion/platform/conversion_error.h"
+#include "conversion/reading/log_halves.h"
+#include "conversion/reading/open_log.h"
 
 namespace tsry {
 

@@ -1,9 +1,0 @@
-#include "conversion/line_scan_cpu.h"
-
-// Processors without versions of their own run the portable scans.
-
-namespace tsry::detail {
-
-std::vector<LineScans> ProcessorLineScans() { return {}; }
-
-}  // namespace tsry::detail

@@ -1,0 +1,362 @@
+#include "conversion/script/script_writer.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "conversion/platform/conversion_error.h"
+
+namespace tsry {
+
+namespace {
+
+constexpr std::size_t kFlushSize = std::size_t{256} * 1024;
+
+constexpr std::string_view kHeader =
+    "/* Persistent World Tessary System\r\n"
+    "   DESC: Contains the function that brings in the persistent data from another module.\r\n"
+    "   ORIGINAL CREATOR, v1.8: vesper_ashgrove\r\n"
+    "   v2.0 CHANGES: KestrelMoor\r\n"
+    "*/\r\n"
+    "#include \"tsry_functions\"\r\n"
+    " \r\n";
+
+// What follows the name of a function that restores values.
+constexpr std::string_view kFunctionStart =
+    "()\r\n"
+    "{\r\n"
+    "    object oTYArea;\r\n"
+    "    vector vTYVector;\r\n"
+    "    location lTYLoc;\r\n"
+    " \r\n";
+
+constexpr std::string_view kPartName = "TSRYRestorePart";
+
+constexpr std::string_view kClosing =
+    " \r\n"
+    "}\r\n";
+
+constexpr std::string_view kEol = "\r\n";
+
+// A location value: AreaTag*PosX*PosY*PosZ*Facing*, anything after the fifth
+// "*" ignored.
+constexpr char kPartEnd = '*';
+constexpr const char* kPartNames[5] = {"AreaTag", "PosX", "PosY", "PosZ", "Facing"};
+
+enum class Statement { kInt, kString, kFloat, kLocation, kNone };
+
+Statement StatementOf(std::string_view kind) noexcept {
+    if (kind == "INT") return Statement::kInt;
+    if (kind == "STR") return Statement::kString;
+    if (kind == "FLT") return Statement::kFloat;
+    if (kind == "LOC") return Statement::kLocation;
+    return Statement::kNone;
+}
+
+// How much of a field a message shows.
+constexpr std::size_t kShownBytes = 64;
+
+// `text` for a message, between quotes: a quote or backslash escaped, a byte
+// that is not printable ASCII as \xHH, and no more than kShownBytes of it.
+std::string Shown(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string shown = "\"";
+    for (const char c : text.substr(0, kShownBytes)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            shown += '\\';
+            shown += c;
+        } else if (byte < 0x20 || byte >= 0x7f) {
+            shown += "\\x";
+            shown += kHex[byte >> 4];
+            shown += kHex[byte & 15];
+        } else {
+            shown += c;
+        }
+    }
+    shown += '"';
+    if (text.size() > kShownBytes) shown += "... (" + std::to_string(text.size()) + " bytes)";
+    return shown;
+}
+
+[[noreturn]] void ThrowBadLocation(const LogRecord& record, std::uint64_t line, int found) {
+    std::string message = "the location of variable ";
+    message += Shown(record.Name);
+    message += " is cut short: ";
+    if (found == 0) {
+        message += "none of its 5 parts ends with \"*\"";
+    } else {
+        message += "only " + std::to_string(found) + " of its 5 parts (";
+        for (int k = 0; k < found; ++k) {
+            if (k != 0) message += ", ";
+            message += kPartNames[k];
+        }
+        message += found == 1 ? ") ends" : ") end";
+        message += " with \"*\"";
+    }
+    message += "; missing: ";
+    for (int k = found; k < 5; ++k) {
+        if (k != found) message += ", ";
+        message += kPartNames[k];
+    }
+    message += ". A location must read AreaTag*PosX*PosY*PosZ*Facing*.";
+    throw RecordError(line, message);
+}
+
+using LocationParts = std::array<std::string_view, 5>;
+
+LocationParts SplitLocation(const LogRecord& record, std::uint64_t line) {
+    LocationParts part;
+    std::string_view rest = record.Value;
+    for (int k = 0; k < 5; ++k) {
+        const std::size_t end = rest.find(kPartEnd);
+        if (end == std::string_view::npos) ThrowBadLocation(record, line, k);
+        part[static_cast<std::size_t>(k)] = rest.substr(0, end);
+        rest.remove_prefix(end + 1);
+    }
+    return part;
+}
+
+// The characters of a plain value: nothing in it can end an argument, call
+// anything or start a comment.
+constexpr std::array<bool, 256> kPlain = [] {
+    std::array<bool, 256> plain{};
+    for (int c = '0'; c <= '9'; ++c) plain[static_cast<std::size_t>(c)] = true;
+    for (int c = 'A'; c <= 'Z'; ++c) plain[static_cast<std::size_t>(c)] = true;
+    for (int c = 'a'; c <= 'z'; ++c) plain[static_cast<std::size_t>(c)] = true;
+    for (const char c : {'_', '.', '+', '-', ' '}) plain[static_cast<unsigned char>(c)] = true;
+    return plain;
+}();
+
+bool IsPlain(std::string_view text) noexcept {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return kPlain[static_cast<unsigned char>(c)]; });
+}
+
+// One field as the statement group writes it.
+struct WrittenField {
+    const char* name;
+    std::string_view text;
+    bool quoted;
+};
+
+void CheckField(const LogRecord& record, std::uint64_t line, const WrittenField& field) {
+    const bool nul = std::memchr(field.text.data(), '\0', field.text.size()) != nullptr;
+    if (!nul && (field.quoted || IsPlain(field.text))) return;
+    std::string message = std::string("the ") + field.name + " of ";
+    message.append(record.Kind);
+    message += " record " + Shown(record.Name);
+    message += nul ? " holds a NUL byte, which no script can hold: " : " is not a plain value: ";
+    message += Shown(field.text);
+    throw RecordError(line, message);
+}
+
+}  // namespace
+
+std::size_t& detail::MaxLiteralBytes() {
+    static std::size_t bytes = 8191;
+    return bytes;
+}
+
+void CheckRecord(const LogRecord& record, std::uint64_t line) {
+    const Statement statement = StatementOf(record.Kind);
+    if (statement == Statement::kNone) return;
+    // In the order in which the group writes them, so that the first field
+    // that fails is the one reported.
+    std::array<WrittenField, 10> fields{};
+    std::size_t count = 0;
+    if (statement == Statement::kLocation) {
+        const LocationParts part = SplitLocation(record, line);
+        fields[count++] = {kPartNames[0], part[0], true};
+        for (std::size_t k = 1; k < 5; ++k) fields[count++] = {kPartNames[k], part[k], false};
+    }
+    fields[count++] = {"Name", record.Name, true};
+    if (statement != Statement::kLocation) {
+        fields[count++] = {"Value", record.Value, statement == Statement::kString};
+    }
+    fields[count++] = {"Extra1", record.Extra1, false};
+    fields[count++] = {"Extra2", record.Extra2, false};
+    fields[count++] = {"Extra3", record.Extra3, false};
+    for (std::size_t i = 0; i < count; ++i) CheckField(record, line, fields[i]);
+}
+
+ScriptWriter::ScriptWriter(ByteSink& sink) : sink_(sink) { pending_.reserve(kFlushSize + 4096); }
+
+void ScriptWriter::WriteOpening() {
+    pending_ += kHeader;
+    pending_ += "void main";
+    pending_ += kFunctionStart;
+    FlushIfFull();
+}
+
+void ScriptWriter::WriteHeader() {
+    pending_ += kHeader;
+    FlushIfFull();
+}
+
+void ScriptWriter::WritePartStart(std::size_t part) {
+    pending_ += "void ";
+    pending_ += kPartName;
+    pending_ += std::to_string(part);
+    pending_ += kFunctionStart;
+    FlushIfFull();
+}
+
+void ScriptWriter::WritePartEnd() {
+    pending_ += kClosing;
+    pending_ += " \r\n";
+    FlushIfFull();
+}
+
+void ScriptWriter::WriteSchedule(std::size_t parts) {
+    pending_ += "void main()\r\n{\r\n";
+    for (std::size_t part = 1; part <= parts; ++part) {
+        pending_ += "    DelayCommand(0.0, ";
+        pending_ += kPartName;
+        pending_ += std::to_string(part);
+        pending_ += "());\r\n";
+        FlushIfFull();
+    }
+    pending_ += kClosing;
+    FlushIfFull();
+}
+
+void ScriptWriter::WriteClosing() {
+    pending_ += kClosing;
+    FlushIfFull();
+}
+
+bool ScriptWriter::WriteRecord(const RecordTable& table, std::size_t index) {
+    return WriteRecord(table[index], table.LineOf(index));
+}
+
+void ScriptWriter::Put(std::string_view text) {
+    if (text.size() <= kFlushSize) {
+        pending_ += text;
+        return;
+    }
+    // A huge field goes out in slices, so the buffer stays small.
+    for (; !text.empty(); text.remove_prefix(std::min(text.size(), kFlushSize))) {
+        pending_ += text.substr(0, kFlushSize);
+        FlushIfFull();
+    }
+}
+
+void ScriptWriter::PutLiteral(std::string_view text) {
+    // Plain runs between the quotes and backslashes, each special character
+    // found once with memchr, so that a long value costs two passes at memory
+    // speed. A literal that is full is closed and another joined to it with
+    // " + "; an escape pair is never cut in two.
+    const std::size_t limit = std::max<std::size_t>(detail::MaxLiteralBytes(), 2);
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    auto next = [end](const char* from, char c) {
+        const void* hit = std::memchr(from, c, static_cast<std::size_t>(end - from));
+        return hit != nullptr ? static_cast<const char*>(hit) : end;
+    };
+    const char* quote = next(p, '"');
+    const char* backslash = next(p, '\\');
+    std::size_t used = 0;  // bytes in the current literal
+    auto room = [&](std::size_t wanted) {
+        if (limit - used >= wanted) return;
+        pending_ += "\" + \"";
+        used = 0;
+        FlushIfFull();
+    };
+    pending_ += '"';
+    for (;;) {
+        const char* special = std::min(quote, backslash);
+        while (p != special) {
+            room(1);
+            const std::size_t n =
+                std::min({static_cast<std::size_t>(special - p), limit - used, kFlushSize});
+            pending_.append(p, n);
+            p += n;
+            used += n;
+            FlushIfFull();
+        }
+        if (special == end) break;
+        room(2);
+        pending_ += '\\';
+        pending_ += *special;
+        used += 2;
+        p = special + 1;
+        if (special == quote) quote = next(p, '"');
+        if (special == backslash) backslash = next(p, '\\');
+    }
+    pending_ += '"';
+}
+
+void ScriptWriter::PutNameAndExtras(std::string_view call, const LogRecord& record,
+                                    std::string_view middle, std::string_view value,
+                                    bool quotedValue) {
+    Put(call);
+    PutLiteral(record.Name);
+    Put(middle);
+    if (quotedValue) {
+        PutLiteral(value);
+    } else {
+        Put(value);
+    }
+    Put(", ");
+    Put(record.Extra1);
+    Put(", ");
+    Put(record.Extra2);
+    Put(", ");
+    Put(record.Extra3);
+    Put(");");
+    Put(kEol);
+}
+
+bool ScriptWriter::WriteRecord(const LogRecord& record, std::uint64_t line) {
+    CheckRecord(record, line);
+    switch (StatementOf(record.Kind)) {
+        case Statement::kInt:
+            PutNameAndExtras("    SetTSRYInt(", record, ", ", record.Value, false);
+            break;
+        case Statement::kString:
+            PutNameAndExtras("    SetTSRYString(", record, ", ", record.Value, true);
+            break;
+        case Statement::kFloat:
+            PutNameAndExtras("    SetTSRYFloat(", record, ", ", record.Value, false);
+            break;
+        case Statement::kLocation: {
+            const LocationParts part = SplitLocation(record, line);
+            Put("    oTYArea=GetObjectByTag(");
+            PutLiteral(part[0]);
+            Put(");");
+            Put(kEol);
+            Put("    vTYVector=Vector(");
+            Put(part[1]);
+            Put(", ");
+            Put(part[2]);
+            Put(", ");
+            Put(part[3]);
+            Put(");");
+            Put(kEol);
+            Put("    lTYLoc=Location(oTYArea, vTYVector, ");
+            Put(part[4]);
+            Put(");");
+            Put(kEol);
+            PutNameAndExtras("    SetTSRYLocationC(", record, ", lTYLoc", {}, false);
+            break;
+        }
+        case Statement::kNone:
+            return false;
+    }
+    FlushIfFull();
+    return true;
+}
+
+void ScriptWriter::FlushIfFull() {
+    if (pending_.size() >= kFlushSize) Flush();
+}
+
+void ScriptWriter::Flush() {
+    if (pending_.empty()) return;
+    sink_.Write(pending_);
+    pending_.clear();
+}
+
+}  // namespace tsry

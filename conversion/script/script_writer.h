@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "conversion/records/record_table.h"
+#include "conversion/script/byte_sink.h"
+
+// The restore script: an opening block, one statement group per record, and a
+// closing block. Every line, the last included, ends with CR LF.
+//
+// The script is compiled by the game's own compiler, so nothing of a record
+// may turn into code: text written between quotes is escaped, and a field
+// written as it stands (a number, a flag, a coordinate) must be a plain value,
+// made of ASCII letters and digits, "_", ".", "+", "-" and spaces alone. No
+// field that is written may hold a NUL byte, where the compiler would stop
+// reading. A string longer than the compiler's longest literal is written as
+// several literals joined by " + ".
+
+namespace tsry {
+
+// Throws ConversionError, naming log line `line`, the record's Name and the
+// field, when `record` cannot be written as the statements of a script: a
+// location cut short, a field written as it stands that is not a plain value,
+// or a NUL byte in any field that is written. Records of a Kind that writes
+// nothing always pass.
+void CheckRecord(const LogRecord& record, std::uint64_t line);
+
+// How the statement groups stand in the script.
+struct ScriptLayout {
+    // 0: all of them in main. N: in functions TSRYRestorePart1, 2, ... of the
+    // groups of at most N records each, in table order, which main schedules
+    // one after another with DelayCommand, so that each runs with the game's
+    // instruction limit to itself.
+    std::size_t recordsPerPart = 0;
+};
+
+class ScriptWriter {
+  public:
+    explicit ScriptWriter(ByteSink& sink);
+
+    // The opening comment, the include and main up to its first statement.
+    void WriteOpening();
+    // The script in parts: the opening comment and the include; then, for
+    // each part, WritePartStart, its groups and WritePartEnd; then
+    // WriteSchedule.
+    void WriteHeader();
+    void WritePartStart(std::size_t part);
+    void WritePartEnd();
+    // main, scheduling parts 1 to `parts` in order.
+    void WriteSchedule(std::size_t parts);
+    // The statement group of one record; a record of any other Kind than INT,
+    // STR, FLT or LOC writes nothing. `line` is the log line that gave the
+    // record its values. Runs CheckRecord first, so that a record that fails
+    // writes nothing of its group. Returns whether it wrote a group.
+    bool WriteRecord(const LogRecord& record, std::uint64_t line);
+    // The statement group of slot `index` of `table`.
+    bool WriteRecord(const RecordTable& table, std::size_t index);
+    void WriteClosing();
+
+    // Hands everything written so far to the sink.
+    void Flush();
+
+  private:
+    void FlushIfFull();
+    void Put(std::string_view text);
+    // `text` as one or more string literals, quotes included.
+    void PutLiteral(std::string_view text);
+    // call "Name" middle value, Extra1, Extra2, Extra3);
+    void PutNameAndExtras(std::string_view call, const LogRecord& record, std::string_view middle,
+                          std::string_view value, bool quotedValue);
+
+    ByteSink& sink_;
+    std::string pending_;
+};
+
+namespace detail {
+// The most bytes the writer puts between the quotes of one string literal:
+// 8191, the longest token that every compiler in use takes (the older one
+// stops at 8191 characters; today's misreads much longer ones). At least 2.
+// For tests.
+std::size_t& MaxLiteralBytes();
+}  // namespace detail
+
+}  // namespace tsry
