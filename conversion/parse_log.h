@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "conversion/progress.h"
 #include "conversion/reading/line_reader.h"
 #include "conversion/reading/log_set.h"
 #include "conversion/script/script_writer.h"
@@ -12,43 +13,6 @@
 // The conversion run: a log in, the restore script out.
 
 namespace tsry {
-
-// The progress bar a run drives. Values are whole numbers of steps: one per
-// log line read, then one per record written.
-class ProgressSink {
-  public:
-    virtual ~ProgressSink() = default;
-    virtual void SetMinimum(double value) = 0;
-    virtual void SetMaximum(double value) = 0;
-    virtual void SetValue(double value) = 0;
-    virtual void Show() = 0;
-    virtual void Hide() = 0;
-    // How much of the log has been read, in bytes, while it is read; `size`
-    // is the size of a plain file, or 0 for a stream. For a bar that follows
-    // the reading itself, where the line count is not known.
-    virtual void SetBytesRead(std::uint64_t /*bytes*/, std::uint64_t /*size*/) {}
-};
-
-// The one-line status text a run sets when it succeeds.
-class StatusText {
-  public:
-    virtual ~StatusText() = default;
-    virtual void SetText(std::string_view text) = 0;
-};
-
-// A ProgressSink and StatusText that ignore everything.
-class NoProgress final : public ProgressSink {
-  public:
-    void SetMinimum(double) override {}
-    void SetMaximum(double) override {}
-    void SetValue(double) override {}
-    void Show() override {}
-    void Hide() override {}
-};
-class NoStatus final : public StatusText {
-  public:
-    void SetText(std::string_view) override {}
-};
 
 inline constexpr std::string_view kDefaultScriptName = "tsry.nss";
 
@@ -83,16 +47,6 @@ ConversionSummary ParseLog(const std::filesystem::path& logPath,
                            StatusText& status,
                            const std::filesystem::path& outputPath = kDefaultScriptName,
                            ScriptLayout layout = {});
-
-// Reads `logs` as ParseLog does and writes, instead of a script, one row per
-// variable name to `outputPath` (replaced as ParseLog replaces a script; "-"
-// is standard output), in the order the script would restore them: the
-// name, kind, value, three extras and PATH:LINE of the newest record, as
-// tab-separated values under a header row. Nothing of the script's rules is
-// checked, so a record that a conversion refuses is listed too. Returns the
-// number of names. Throws ConversionError.
-std::size_t ListLogs(const LogSet& logs, ProgressSink& progress,
-                     const std::filesystem::path& outputPath);
 
 // The conversion itself, from any source of lines to any sink: the whole
 // script, flushed to `script`, with the progress value raised as lines are

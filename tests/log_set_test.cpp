@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "conversion/list_logs.h"
 #include "conversion/parse_log.h"
 #include "conversion/platform/conversion_error.h"
 #include "conversion/reading/log_halves.h"
