@@ -46,8 +46,9 @@ class FormCommands {
     // logs dropped on it or given on its command line: puts them in the order
     // they are read, oldest modification first (SortOldestFirst), shows them
     // in the path field (FieldText) and the total line count of the set in
-    // the status line. A set that cannot be counted shows the error, and the
-    // count and status stay as they were. No paths: nothing changes.
+    // the status line: the lines Parse reads (a folder's tsry.nss is none). A set that cannot be
+    // counted shows the error, and the count and status stay as they were. No paths: nothing
+    // changes.
     void UseLogs(std::vector<std::string> paths);
     // Parse: convert the logs named in the path field (LogsInField) into
     // tsry.nss in the current folder, read one after another as one log, the
