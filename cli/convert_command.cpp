@@ -210,7 +210,8 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
                 PathFromUtf8(output.empty() ? std::string(kStandardOutput) : output);
             const std::size_t names = ListLogs(set, progress, listPath);
             if (!output.empty() && output != kStandardOutput) {
-                out << "Listing complete, " << names << " variables in " << output << ".\n";
+                out << "Listing complete, " << names << (names == 1 ? " variable" : " variables")
+                    << " in " << output << ".\n";
             }
             return 0;
         }
