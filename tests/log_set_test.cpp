@@ -13,6 +13,7 @@
 #include "conversion/parse_log.h"
 #include "conversion/platform/conversion_error.h"
 #include "conversion/read_log_set.h"
+#include "conversion/reading/file_source.h"
 #include "conversion/reading/log_halves.h"
 #include "conversion/reading/open_log.h"
 #include "tests/model.h"
@@ -237,6 +238,54 @@ TEST_F(LogSets, ADamagedOrTruncatedGzipLogIsAnErrorNamingIt) {
         EXPECT_EQ(failure.substr(0, std::string(message).size()), message) << failure;
         EXPECT_EQ(ReadFile("tsry.nss"), old);
         EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"a.log", "b.log.gz", "tsry.nss"}));
+    }
+}
+
+TEST_F(LogSets, ProgressFollowsTheBytesOfTheFilesAsTheyAreRead) {
+    // Lines that compress about as well as a server's, megabytes of them: a
+    // gzip log is read in many pieces of its file.
+    std::string text;
+    for (std::uint32_t seed = 1; text.size() < (std::size_t{4} << 20);) {
+        seed = seed * 1664525u + 1013904223u;
+        text += "[12:00:" + std::to_string(seed % 60) + "] <TS_RY>INT#name" +
+                std::to_string(seed >> 22) + "#" + std::to_string(seed % 100000) + "#0#0#x#\r\n";
+    }
+    const std::string gzip = test::Gzip(text);
+    test::ScopedSetting<ReadingWay> copied(detail::ForcedReadingWay(), ReadingWay::kCopied);
+    test::ScopedSetting<std::size_t> pieces(detail::CopiedChunkSize(), 65536);
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;  // path, bytes
+    } cases[] = {
+        {"plain", {{"a.log", text}}},
+        {"gzip", {{"a.log.gz", gzip}}},
+        {"gzip, then plain", {{"a.log.gz", gzip}, {"b.log", kA}}},
+        {"plain, then gzip", {{"b.log", kA}, {"a.log.gz", gzip}}},
+    };
+    for (const auto& c : cases) {
+        Empty();
+        LogSet set;
+        std::uint64_t size = 0;
+        for (const auto& [path, bytes] : c.files) {
+            WriteFile(path, bytes);
+            set.push_back(path);
+            size += bytes.size();
+        }
+        test::RecordingProgress progress;
+        NoStatus status;
+        ParseLog(set, std::nullopt, progress, status);
+        ASSERT_FALSE(progress.bytesRead.empty()) << c.name;
+        std::uint64_t before = 0;
+        std::size_t between = 0;  // reports of new amounts, after the start and before the end
+        for (const auto& [bytes, of] : progress.bytesRead) {
+            EXPECT_EQ(of, size) << c.name;
+            EXPECT_GE(bytes, before) << c.name;
+            EXPECT_LE(bytes, size) << c.name;
+            between += bytes > before && bytes < size ? 1 : 0;
+            before = bytes;
+        }
+        EXPECT_EQ(before, size) << c.name;
+        EXPECT_GE(between, 3u) << c.name;
     }
 }
 
