@@ -35,10 +35,17 @@ std::string detail::RandomSuffix(std::mt19937_64& random) {
 }
 
 TemporaryFilesOf::TemporaryFilesOf(const std::filesystem::path& target) {
-    // (A path none of which exists comes back from weakly_canonical as it is.)
     std::error_code error;
-    const std::filesystem::path final =
-        std::filesystem::weakly_canonical(std::filesystem::absolute(target, error), error);
+    std::filesystem::path at = std::filesystem::absolute(target, error);
+    // A link that points nowhere yet stands for the file it would create.
+    for (int link = 0; link < 40 && !error && std::filesystem::is_symlink(at, error) &&
+                       !std::filesystem::exists(at, error);
+         ++link) {
+        at = at.parent_path() / std::filesystem::read_symlink(at, error);
+    }
+    // (A path none of which exists comes back from weakly_canonical as it
+    // is: hence absolute.)
+    const std::filesystem::path final = std::filesystem::weakly_canonical(at, error);
     if (error || !final.has_filename()) return;
     folder_ = final.parent_path();
     pattern_ = detail::TemporaryName(final.filename(), std::string(kSuffixSize, 'X')).native();
