@@ -12,7 +12,9 @@
 // creates its controls, hands them to FormCommands through FormControls, and
 // forwards the clicks on Browse and Parse, and the logs dropped on it or
 // given on its command line; everything else is here, so that the windows
-// cannot drift apart. Text is UTF-8 throughout.
+// cannot drift apart. Text is UTF-8 throughout, but for paths, which are as
+// PathText gives them: UTF-8 on Windows, the system's own bytes on POSIX,
+// which need not be valid UTF-8.
 
 namespace tsry {
 
