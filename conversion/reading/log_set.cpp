@@ -27,15 +27,18 @@ enum class Kind {
     kOther,   // neither: a device, a pipe, a link that points nowhere
 };
 
-// Sets `error` where the system will not say what the entry is (a folder
-// that can be listed but not searched); an entry gone meanwhile, or a link
-// that points nowhere, is kOther.
+// The kind as the folder's listing gives it where the system says (no look
+// at the entry itself), through a link the kind of what it points to. Sets
+// `error` where the system will not say (a folder that can be listed but not
+// searched); an entry gone meanwhile, or a link that points nowhere, is
+// kOther.
 Kind KindOf(const fs::directory_entry& entry, std::error_code& error) {
-    const fs::file_status own = entry.symlink_status(error);
-    if (!error && fs::is_directory(own)) return Kind::kFolder;
-    const fs::file_status target = !error && fs::is_symlink(own) ? entry.status(error) : own;
+    const bool link = entry.is_symlink(error);
+    const bool folder = !error && entry.is_directory(error);
+    const bool file = !error && !folder && entry.is_regular_file(error);
     if (error == std::errc::no_such_file_or_directory) error.clear();
-    return !error && fs::is_regular_file(target) ? Kind::kFile : Kind::kOther;
+    if (error || (folder && link)) return Kind::kOther;
+    return folder ? Kind::kFolder : file ? Kind::kFile : Kind::kOther;
 }
 
 // The files beneath `top`, in no particular order, but those left out. A
