@@ -109,6 +109,9 @@ TEST_F(Streams, DescriptorsAreWrittenWhereTheyStandAndInputReadFromWhereItStands
         // A device is no file that a script could replace.
         {convert + "-o /dev/null /dev/null 2> n.txt", 0, "n.txt",
          "Parsing complete, script written to /dev/null.\n"},
+        // A link to a folder is not gone into: a link up would never end.
+        {"mkdir -p e/sub && cp two.log e/ && ln -s .. e/sub/up && " + convert + "--count e > e.txt",
+         0, "e.txt", "2\n"},
         // A folder with a link to the script in it, converted twice.
         {"mkdir d && cp two.log d/ && ln -s ../tsry.nss d/link.nss && " + convert +
              "d > /dev/null && " + convert + "d > /dev/null && cp tsry.nss o.nss",
