@@ -140,6 +140,22 @@ TEST(RecordTable, TakesFieldsFromWhereverTheyLie) {
     }
 }
 
+TEST(RecordTable, EmptiedKeepsNothingOfItsRecordsButItsMemory) {
+    // As the table of a set's second halves is emptied for every log, then
+    // destroyed: a huge value's memory is given back once, when it goes.
+    RecordTable table;
+    for (std::size_t log = 0; log < 3; ++log) {
+        table.Store({"STR", "huge", std::string(100000 + log, 'h'), "", "", ""}, 1);
+        table.Store({"STR", "small", "s", "", "", ""}, 2);
+        ASSERT_EQ(table.size(), 2u);
+        EXPECT_EQ(table[0].Value, std::string(100000 + log, 'h'));
+        EXPECT_EQ(table[1].Value, "s");
+        table.Clear();
+        EXPECT_TRUE(table.empty());
+    }
+    table.Clear();
+}
+
 TEST(RecordTable, ComparesNamesExactly) {
     RecordTable table;
     ExtractRecord("x<TS_RY>INT#gold#1#0#0#0#", 1, table);
