@@ -79,8 +79,10 @@ int main(int argc, char** argv) {
     tsry::Form1 window;
     window.show();
     // The logs given are counted once the window is up, so that it is drawn
-    // first and a message box about them has it to stand over.
-    if (const QStringList logs = parser.positionalArguments(); !logs.isEmpty()) {
+    // first and a message box about them has it to stand over. QApplication
+    // has taken its own options out of argv: what is left are the logs, as
+    // the system's bytes.
+    if (const QByteArrayList logs = tsry::LogsOfCommandLine(argc, argv); !logs.isEmpty()) {
         QTimer::singleShot(0, &window, [&window, logs] { window.UseLogs(logs); });
     }
     return QApplication::exec();

@@ -3,7 +3,9 @@
 // medians. Run it under an X server (see bench/run).
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPushButton>
+#include <QUrl>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -26,11 +28,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: tsry-window-bench LOG [RUNS]\n");
         return 2;
     }
-    const QString log = QString::fromLocal8Bit(argv[1]);
+    const QUrl log = QUrl::fromLocalFile(QFile::decodeName(argv[1]));
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
 
     tsry::Form1 form;
-    form.setFileChooser([log](QWidget*) { return std::optional<QStringList>(QStringList{log}); });
+    form.setFileChooser([log](QWidget*) { return std::optional<QList<QUrl>>({log}); });
     form.show();
     QApplication::processEvents();
     auto* browse = form.findChild<QPushButton*>(QStringLiteral("btnBrowse"));

@@ -11,6 +11,7 @@
 #include "conversion/parse_log.h"
 #include "conversion/platform/conversion_error.h"
 #include "conversion/platform/platform.h"
+#include "conversion/read_log_set.h"
 #include "conversion/reading/file_source.h"
 #include "conversion/reading/log_halves.h"
 #include "conversion/reading/open_log.h"
@@ -194,7 +195,8 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
         LogSet set;
         for (const std::string& log : logs) set.push_back(PathFromUtf8(log));
         if (count) {
-            out << CountFileLines(set) << '\n';
+            // The lines a conversion reads: a folder's tsry.nss is no log.
+            out << CountFileLines(ExpandLogSetFor(set, kDefaultScriptName)) << '\n';
             return 0;
         }
         // The logs are read once: progress follows the reading itself, so
@@ -208,7 +210,8 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
                 PathFromUtf8(output.empty() ? std::string(kStandardOutput) : output);
             const std::size_t names = ListLogs(set, progress, listPath);
             if (!output.empty() && output != kStandardOutput) {
-                out << "Listing complete, " << names << " variables in " << output << ".\n";
+                out << "Listing complete, " << names << (names == 1 ? " variable" : " variables")
+                    << " in " << output << ".\n";
             }
             return 0;
         }

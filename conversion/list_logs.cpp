@@ -39,7 +39,7 @@ void PutListField(std::string& row, std::string_view field) {
 std::size_t ListLogs(const LogSet& logs, ProgressSink& progress,
                      const std::filesystem::path& outputPath) {
     try {
-        const LogSet set = ExpandLogSet(logs);
+        const LogSet set = ExpandLogSetFor(logs, outputPath);
         RefuseToOverwriteALog(set, outputPath);
         ReplacementFile output(outputPath);
         SetRecords records;

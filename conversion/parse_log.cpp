@@ -88,7 +88,7 @@ ConversionSummary ParseLog(const LogSet& logs, std::optional<std::uint64_t> line
     try {
         // Every log is looked at first: a log that cannot be opened, or that
         // the script would replace, leaves the script untouched.
-        const LogSet set = ExpandLogSet(logs);
+        const LogSet set = ExpandLogSetFor(logs, outputPath);
         RefuseToOverwriteALog(set, outputPath);
         ReplacementFile output(outputPath);
 

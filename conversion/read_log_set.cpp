@@ -219,6 +219,14 @@ void ReadLogSet(const LogSet& logs, ProgressSink& sink, SetRecords& records) {
     }
 }
 
+LogSet ExpandLogSetFor(const LogSet& given, const std::filesystem::path& output) {
+    const std::optional<platform::FileIdentity> written = platform::OutputIdentity(output);
+    const TemporaryFilesOf temporary(output);
+    return ExpandLogSet(given, [&](const std::filesystem::path& file) {
+        return (written && platform::PlainFileIdentity(file) == written) || temporary.Holds(file);
+    });
+}
+
 void RefuseToOverwriteALog(const LogSet& logs, const std::filesystem::path& output) {
     const std::optional<platform::FileIdentity> written = platform::OutputIdentity(output);
     for (const std::filesystem::path& log : logs) {

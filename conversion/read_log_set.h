@@ -24,6 +24,14 @@ struct SetRecords {
     LinePlaces places;
 };
 
+// The logs that `given` stands for (ExpandLogSet) in a run that writes
+// `output`: the files beneath a folder leave out the output itself, under any
+// name (the same file, also through links, as RefuseToOverwriteALog compares
+// them), and the temporary files a run writes beside it, so that a folder
+// that holds its own script converts the same every time. A log named
+// outright is kept, for the refusal to name it.
+[[nodiscard]] LogSet ExpandLogSetFor(const LogSet& given, const std::filesystem::path& output);
+
 // Reads every log of `logs` (folders expanded), one after another, into
 // `records`, the progress shown from the start of the reading on. Every
 // record error names PATH:LINE.

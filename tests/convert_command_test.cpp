@@ -103,6 +103,26 @@ TEST_F(ConvertCommand, CountsLines) {
     EXPECT_FALSE(std::filesystem::exists("tsry.nss"));
 }
 
+TEST_F(ConvertCommand, ListsIntoTheFileNamedAndSaysHowManyVariables) {
+    const struct {
+        std::string log;
+        std::string said;
+    } cases[] = {
+        {"[t] nothing\r\n", "Listing complete, 0 variables in l.tsv.\n"},
+        {"x<TS_RY>INT#a#1#0#0#0#\r\nx<TS_RY>INT#a#2#0#0#0#\r\n",
+         "Listing complete, 1 variable in l.tsv.\n"},
+        {"x<TS_RY>INT#a#1#0#0#0#\r\nx<TS_RY>INT#b#2#0#0#0#\r\n",
+         "Listing complete, 2 variables in l.tsv.\n"},
+    };
+    for (const auto& c : cases) {
+        WriteFile("l.log", c.log);
+        const Outcome outcome = Run({"--list", "-o", "l.tsv", "l.log"});
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(outcome.out, c.said);
+        EXPECT_EQ(outcome.err, "");
+    }
+}
+
 TEST_F(ConvertCommand, ReportsFailuresWithItsNameAndExitsOne) {
     WriteFile("tsry.nss", "old");
     Outcome outcome = Run({"missing.log"});

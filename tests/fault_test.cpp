@@ -258,6 +258,33 @@ TEST_F(Faults, StoppedBySignalsRemovesTheTemporaryFileAndKeepsTheOldScript) {
         EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"log.fifo", "tsry.nss"})) << signal;
         EXPECT_EQ(ReadFile("tsry.nss"), kOldScript);
     }
+    // Started with SIGHUP ignored (nohup, a background job), it keeps it
+    // ignored: a closed terminal does not end the run.
+    WriteFile("tsry.nss", kOldScript);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGHUP, SIG_IGN);
+        ::execl(TSRY_CONVERT_EXE, "tsry-convert", "log.fifo", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    const int server = ::open("log.fifo", O_WRONLY);
+    ASSERT_GE(server, 0);
+    (void)!::write(server, "[t] start\r\n", 11);
+    for (int i = 0; i < 500 && dir_.Entries().size() != 3; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(child, SIGHUP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // (Were it gone, the write would fail rather than end this test.)
+    void (*const onPipe)(int) = ::signal(SIGPIPE, SIG_IGN);
+    (void)!::write(server, test::kGoldLog.data(), test::kGoldLog.size());
+    ::signal(SIGPIPE, onPipe);
+    ::close(server);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(ReadFile("tsry.nss"), test::GoldScript());
 }
 
 TEST_F(Faults, FlushesTheScriptThenRenamesItThenFlushesTheFolder) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -225,6 +226,41 @@ TEST(GzipSource, NamesTheFileWhenTheDataIsCutShortOrDamaged) {
     }
 }
 
+// Serves data in pieces of 1000 bytes, counting them; the piece `slow` is
+// handed out only after a pause, once the test has been told it is asked for.
+class SlowSource final : public ByteSource {
+  public:
+    SlowSource(std::string data, int slow) : data_(std::move(data)), slow_(slow) {}
+    std::string_view NextChunk() override {
+        if (handedOut == slow_) {
+            {
+                const std::lock_guard lock(mutex_);
+                asked_ = true;
+            }
+            askedFor_.notify_one();
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        const std::string_view chunk = std::string_view(data_).substr(offset_, 1000);
+        offset_ += chunk.size();
+        ++handedOut;
+        return chunk;
+    }
+    void WaitUntilTheSlowPieceIsAskedFor() {
+        std::unique_lock lock(mutex_);
+        askedFor_.wait(lock, [this] { return asked_; });
+    }
+
+    std::atomic<int> handedOut{0};
+
+  private:
+    std::string data_;
+    std::size_t offset_ = 0;
+    int slow_;
+    std::mutex mutex_;
+    std::condition_variable askedFor_;
+    bool asked_ = false;
+};
+
 TEST(GzipSource, StopsWhenTheReaderGivesUpEarly) {
     const std::string gzip = Gzip(Text(std::size_t{8} << 20));
     for (const bool waiting : {false, true}) {
@@ -237,6 +273,15 @@ TEST(GzipSource, StopsWhenTheReaderGivesUpEarly) {
             if (waiting) std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     }
+    // Given up while the helper waits for a read, in the middle of a buffer
+    // that takes hundreds of reads to fill: it reads nothing after that one.
+    const Watchdog watchdog;
+    SlowSource compressed(gzip, 5);
+    {
+        GzipSource source(compressed, kPath, {}, std::size_t{4} << 20);
+        compressed.WaitUntilTheSlowPieceIsAskedFor();
+    }
+    EXPECT_EQ(compressed.handedOut.load(), 6);
 }
 
 // Serves its data in pieces of 1000 bytes and fails after a few, or when asked

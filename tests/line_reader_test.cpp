@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -229,22 +231,55 @@ TEST(LineScans, EveryVersionFindsWhatOneByteAtATimeFinds) {
                 }
             }
         }
-        const std::size_t from = data.empty() ? 0 : random() % data.size();
-        for (const int count : {0, 1, 6}) {
-            const std::vector<std::size_t> expected = InLineOneByOne(data, from, '#', count);
-            for (std::size_t v = 0; v < versions.size(); ++v) {
-                const char* at[6];
-                const int found = versions[v].findInLine(data.data() + from,
-                                                         data.data() + data.size(), '#', at, count);
-                std::vector<std::size_t> places;
-                for (int k = 0; k < found; ++k) {
-                    places.push_back(static_cast<std::size_t>(at[k] - data.data()));
+        // A line long enough for the vector blocks, then the data above.
+        const std::size_t length = random() % 300;
+        std::string line;
+        for (std::size_t i = 0; i < length; ++i) line += random() % 8 == 0 ? '#' : 'a';
+        line += "\r\n" + data;
+        for (const auto& [text, from] : {std::pair{data, data.empty() ? 0 : random() % data.size()},
+                                         std::pair{line, random() % (length + 1)}}) {
+            for (const int count : {0, 1, 2, 6}) {
+                const std::vector<std::size_t> expected = InLineOneByOne(text, from, '#', count);
+                for (std::size_t v = 0; v < versions.size(); ++v) {
+                    // Room for `count` places, then some that must stay untouched.
+                    const char* at[6 + 8];
+                    std::fill(std::begin(at), std::end(at), nullptr);
+                    const int found = versions[v].findInLine(
+                        text.data() + from, text.data() + text.size(), '#', at, count);
+                    std::vector<std::size_t> places;
+                    for (int k = 0; k < std::min(found, 6 + 8); ++k) {
+                        places.push_back(static_cast<std::size_t>(at[k] - text.data()));
+                    }
+                    ASSERT_EQ(places, expected)
+                        << "version " << v << ", count " << count << ", from " << from << ", data "
+                        << ::testing::PrintToString(text);
+                    ASSERT_TRUE(std::all_of(at + count, std::end(at),
+                                            [](const char* place) { return place == nullptr; }))
+                        << "version " << v << " wrote past " << count << " places";
                 }
-                ASSERT_EQ(places, expected) << "version " << v << ", count " << count << ", from "
-                                            << from << ", data " << ::testing::PrintToString(data);
             }
         }
     }
+}
+
+TEST(LineScans, TheFastestVersionTheProcessorHasIsTheOneUsed) {
+    std::vector<std::string> offered;
+    for (const detail::LineScans& version : detail::ProcessorLineScans()) {
+        offered.emplace_back(version.name);
+    }
+#if defined(__x86_64__)
+    // What the processor says it has, fastest first.
+    std::vector<std::string> has;
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi")) {
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) {
+            has.emplace_back("AVX-512");
+        }
+        if (__builtin_cpu_supports("avx2")) has.emplace_back("AVX2");
+    }
+    EXPECT_EQ(offered, has);
+#endif
+    EXPECT_EQ(LineScansName(), offered.empty() ? "portable" : offered.front());
 }
 
 TEST(CountFileLines, ReportsTheFileAndTheReason) {

@@ -3,13 +3,17 @@
 // and its line; the list of variables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "conversion/list_logs.h"
 #include "conversion/parse_log.h"
 #include "conversion/platform/conversion_error.h"
+#include "conversion/read_log_set.h"
+#include "conversion/reading/file_source.h"
 #include "conversion/reading/log_halves.h"
 #include "conversion/reading/open_log.h"
 #include "tests/model.h"
@@ -25,14 +29,20 @@ using test::WriteFile;
 struct LogFile {
     std::string path;
     std::string text;
-    bool gzip = false;  // written compressed, one member per line
-    int age = 0;        // hours since it was last written
+    bool gzip = false;      // written compressed, one member per line
+    int age = 0;            // hours since it was last written; equal ages, equal times
+    std::string link = {};  // if set, a hard link to this file instead
 };
 
 void Write(const LogFile& file) {
+    static const fs::file_time_type now = fs::file_time_type::clock::now();
     fs::create_directories(fs::path(file.path).parent_path().empty()
                                ? fs::path(".")
                                : fs::path(file.path).parent_path());
+    if (!file.link.empty()) {
+        fs::create_hard_link(file.link, file.path);
+        return;
+    }
     std::string bytes = file.text;
     if (file.gzip) {
         bytes.clear();
@@ -40,7 +50,7 @@ void Write(const LogFile& file) {
             bytes += test::Gzip(line + "\r\n");
     }
     WriteFile(file.path, bytes);
-    fs::last_write_time(file.path, fs::file_time_type::clock::now() - std::chrono::hours(file.age));
+    fs::last_write_time(file.path, now - std::chrono::hours(file.age));
 }
 
 class LogSets : public ::testing::Test {
@@ -75,11 +85,15 @@ const std::string kB =
 const std::string kC = "[t] <TS_RY>INT#new#3#0#0#0#\r[t] <TS_RY>STR#title#Lord#0#0#0#\r";
 
 TEST_F(LogSets, ReadOneAfterAnotherAsTheModelReadsTheirLines) {
+    const std::string gold7 = "[t] <TS_RY>INT#gold#7#0#0#0#\r\n";
+    const std::string x4 = "[t] <TS_RY>INT#x#4#0#0#0#\r\n";
     const struct {
         const char* name;
         std::vector<LogFile> files;
         std::vector<std::string> given;
         std::vector<std::string> read;  // the texts, in the order they are read
+        std::string output = "tsry.nss";
+        int runs = 1;  // each giving the same script
     } cases[] = {
         {"in the order given", {{"a.log", kA}, {"b.log", kB}}, {"a.log", "b.log"}, {kA, kB}},
         {"the other order", {{"a.log", kA}, {"b.log", kB}}, {"b.log", "a.log"}, {kB, kA}},
@@ -108,18 +122,49 @@ TEST_F(LogSets, ReadOneAfterAnotherAsTheModelReadsTheirLines) {
           {"now.log", "[t] <TS_RY>INT#gold#4#0#0#0#\r\n"}},
          {"history", "now.log"},
          {kA, kB, kC, "[t] <TS_RY>INT#gold#4#0#0#0#\r\n"}},
+        {"equal times by path, byte by byte",
+         {{"same/c.log", kC, false, 5},
+          {"same/a-b.log", kA, false, 5},
+          {"same/B.log", kB, false, 5},
+          {"same/a/b.log", x4, false, 5}},
+         {"same"},
+         {kB, kA, x4, kC}},
+        // The run's output and the temporary files beside it are no logs:
+        // converted twice, a folder gives the same script.
+        {"the folder that holds the script, and a temporary file of a killed run",
+         {{"a.log", kA, false, 2},
+          {"tsry.nss.tmp.Q1w2E3", gold7, false, 1},
+          {"tsry.nss.tmp.Q1w2E", kC, false, 1}},
+         {"."},
+         {kA, kC},
+         "tsry.nss",
+         2},
+        {"a folder that holds the output named",
+         {{"d/a.log", kA}, {"d/out.nss", gold7}},
+         {"d"},
+         {kA},
+         (fs::path("d") / "out.nss").string(),
+         2},
+        {"the script under another name",
+         {{"tsry.nss", gold7}, {"d/a.log", kA, false, 1}, {"d/hard.nss", "", false, 0, "tsry.nss"}},
+         {"d"},
+         {kA}},
     };
     for (const auto& c : cases) {
         Empty();
         for (const LogFile& file : c.files) Write(file);
+        // As the window and --count count them.
+        EXPECT_EQ(CountFileLines(ExpandLogSetFor(Set(c.given), c.output)),
+                  model::ModelLines(model::JoinedLogs(c.read)).size())
+            << c.name;
         NoProgress progress;
         NoStatus status;
-        ParseLog(Set(c.given), std::nullopt, progress, status);
-        EXPECT_TRUE(ReadFile("tsry.nss") == model::Model(model::JoinedLogs(c.read)).script)
-            << c.name << ":\n"
-            << ReadFile("tsry.nss");
-        EXPECT_EQ(CountFileLines(Set(c.given)), model::ModelLines(model::JoinedLogs(c.read)).size())
-            << c.name;
+        for (int run = 1; run <= c.runs; ++run) {
+            ParseLog(Set(c.given), std::nullopt, progress, status, c.output);
+            EXPECT_TRUE(ReadFile(c.output) == model::Model(model::JoinedLogs(c.read)).script)
+                << c.name << ", run " << run << ":\n"
+                << ReadFile(c.output);
+        }
     }
 }
 
@@ -130,7 +175,8 @@ TEST_F(LogSets, MessagesNameTheFileAndItsLine) {
     const struct {
         std::vector<LogFile> files;
         std::vector<std::string> given;
-        std::string message;  // its start
+        std::string message;          // its start
+        std::string unreadable = {};  // a folder that cannot be read
     } cases[] = {
         {{{"a.log", kA}, {"b.log", "ok\r\n[t] <TS_RY>INT#cut\r\n"}},
          {"a.log", "b.log"},
@@ -152,12 +198,24 @@ TEST_F(LogSets, MessagesNameTheFileAndItsLine) {
         {{{"a.log", kA}, {"b.log.gz", kB, true}},
          {"a.log", "b.log.gz", "c.log"},
          "Cannot open the log \"c.log\": " + test::SystemText(test::Fault::kNoSuchFile)},
+        // Named as a log, the script is refused: it is no folder's file.
+        {{{"a.log", kA}},
+         {"a.log", "tsry.nss"},
+         "the script \"tsry.nss\" would replace the log it is made from"},
+        // Not a part of the history left out: the folder that is refused.
+        {{{"logs/a.log", kA}, {"logs/sub/deep/b.log", kB}, {"logs/sub/c.log", kC}},
+         {"logs"},
+         "Cannot read the folder \"" + (fs::path("logs") / "sub" / "deep").string() +
+             "\": " + test::SystemText(test::Fault::kNoPermission),
+         (fs::path("logs") / "sub" / "deep").string()},
     };
     test::ScopedSetting<std::uint64_t> halves(detail::MinimumSplitSize(), 1);
     for (const auto& c : cases) {
         Empty();
         for (const LogFile& file : c.files) Write(file);
         WriteFile("tsry.nss", old);
+        std::optional<test::UnreadableFolder> unreadable;
+        if (!c.unreadable.empty() && !unreadable.emplace(c.unreadable).applies()) continue;
         const std::string message = Failure(c.given);
         EXPECT_EQ(message.substr(0, c.message.size()), c.message) << message;
         EXPECT_EQ(ReadFile("tsry.nss"), old);
@@ -183,17 +241,102 @@ TEST_F(LogSets, ADamagedOrTruncatedGzipLogIsAnErrorNamingIt) {
     }
 }
 
+TEST_F(LogSets, ProgressFollowsTheBytesOfTheFilesAsTheyAreRead) {
+    // Lines that compress about as well as a server's, megabytes of them: a
+    // gzip log is read in many pieces of its file.
+    std::string text;
+    for (std::uint32_t seed = 1; text.size() < (std::size_t{4} << 20);) {
+        seed = seed * 1664525u + 1013904223u;
+        text += "[12:00:" + std::to_string(seed % 60) + "] <TS_RY>INT#name" +
+                std::to_string(seed >> 22) + "#" + std::to_string(seed % 100000) + "#0#0#x#\r\n";
+    }
+    const std::string gzip = test::Gzip(text);
+    test::ScopedSetting<ReadingWay> copied(detail::ForcedReadingWay(), ReadingWay::kCopied);
+    test::ScopedSetting<std::size_t> pieces(detail::CopiedChunkSize(), 65536);
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;  // path, bytes
+    } cases[] = {
+        {"plain", {{"a.log", text}}},
+        {"gzip", {{"a.log.gz", gzip}}},
+        {"gzip, then plain", {{"a.log.gz", gzip}, {"b.log", kA}}},
+        {"plain, then gzip", {{"b.log", kA}, {"a.log.gz", gzip}}},
+    };
+    for (const auto& c : cases) {
+        Empty();
+        LogSet set;
+        std::uint64_t size = 0;
+        for (const auto& [path, bytes] : c.files) {
+            WriteFile(path, bytes);
+            set.push_back(path);
+            size += bytes.size();
+        }
+        test::RecordingProgress progress;
+        NoStatus status;
+        ParseLog(set, std::nullopt, progress, status);
+        ASSERT_FALSE(progress.bytesRead.empty()) << c.name;
+        std::uint64_t before = 0;
+        std::size_t between = 0;  // reports of new amounts, after the start and before the end
+        for (const auto& [bytes, of] : progress.bytesRead) {
+            EXPECT_EQ(of, size) << c.name;
+            EXPECT_GE(bytes, before) << c.name;
+            EXPECT_LE(bytes, size) << c.name;
+            between += bytes > before && bytes < size ? 1 : 0;
+            before = bytes;
+        }
+        EXPECT_EQ(before, size) << c.name;
+        EXPECT_GE(between, 3u) << c.name;
+    }
+}
+
 TEST_F(LogSets, ListsEveryVariableWithWhereItsValueComesFrom) {
     // Records a conversion refuses are listed too; tabs and backslashes escaped.
-    const std::vector<std::string> logs = {
-        kA + "[t] <TS_RY>LOC#home#cut*short#0#0#0#\r\n[t] <TS_RY>STR#path#C:\\x\tq#0#0#0#\r\n",
-        kB + "[t] <TS_RY>INT#gold#1); Evil(#0#0#0#\n"};
-    WriteFile("a.log", logs[0]);
-    WriteFile("b.log", logs[1]);
-    NoProgress progress;
-    EXPECT_EQ(ListLogs(Set({"a.log", "b.log"}), progress, "list.tsv"), 5u);
-    EXPECT_EQ(ReadFile("list.tsv"), model::ModelList({"a.log", "b.log"}, logs));
-    EXPECT_NE(ReadFile("list.tsv").find("C:\\\\x\\tq"), std::string::npos);
+    const std::string odd =
+        kA + "[t] <TS_RY>LOC#home#cut*short#0#0#0#\r\n[t] <TS_RY>STR#path#C:\\x\tq#0#0#0#\r\n";
+    const std::string evil = kB + "[t] <TS_RY>INT#gold#1); Evil(#0#0#0#\n";
+    EXPECT_NE(model::ModelList({"a.log"}, {odd}).find("C:\\\\x\\tq"), std::string::npos);
+    // More rows than are written at once.
+    std::string many;
+    for (int i = 0; i < 2000; ++i) {
+        many += "[t] <TS_RY>STR#name" + std::to_string(i) + "#" +
+                std::string(200, static_cast<char>('a' + i % 26)) + "#0#0#0#\r\n";
+    }
+    const struct {
+        const char* name;
+        std::vector<LogFile> files;
+        std::vector<std::string> given;
+        std::vector<std::string> sources;  // the files read, as the list names them
+        std::vector<std::string> read;     // what they hold
+        std::string output = "list.tsv";
+        int runs = 1;  // each giving the same list
+    } cases[] = {
+        {"odd fields",
+         {{"a.log", odd}, {"b.log", evil}},
+         {"a.log", "b.log"},
+         {"a.log", "b.log"},
+         {odd, evil}},
+        {"many rows", {{"many.log", many}}, {"many.log"}, {"many.log"}, {many}},
+        {"into the folder it lists",
+         {{"a.log", kA, false, 2}, {"b.log", kB, false, 1}},
+         {"."},
+         {(fs::path(".") / "a.log").string(), (fs::path(".") / "b.log").string()},
+         {kA, kB},
+         "list.tsv",
+         2},
+    };
+    for (const auto& c : cases) {
+        Empty();
+        for (const LogFile& file : c.files) Write(file);
+        const std::string expected = model::ModelList(c.sources, c.read);
+        for (int run = 1; run <= c.runs; ++run) {
+            NoProgress progress;
+            EXPECT_EQ(
+                ListLogs(Set(c.given), progress, c.output),
+                static_cast<std::size_t>(std::count(expected.begin(), expected.end(), '\n') - 1))
+                << c.name;
+            EXPECT_TRUE(ReadFile(c.output) == expected) << c.name << ", run " << run;
+        }
+    }
 }
 
 }  // namespace

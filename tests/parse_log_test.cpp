@@ -206,6 +206,40 @@ TEST_F(TwoHalves, GiveTheScriptOfOneReader) {
     }
 }
 
+TEST_F(TwoHalves, OfLogsOfASetKeepNoRecordOfAnEarlierLog) {
+    // The second halves of a set share one table, emptied between logs with
+    // its memory kept: a record of a later log must get room of its own,
+    // and a value with a block of its own must be given back once.
+    const auto chatter = [](std::size_t bytes) {
+        std::string text;
+        while (text.size() < bytes) text += "[t] the server says something\r\n";
+        return text;
+    };
+    const auto record = [](const std::string& name, std::size_t valueSize) {
+        return "[t] <TS_RY>STR#" + name + "#" + std::string(valueSize, 'v') + "#0#0#0#\r\n";
+    };
+    std::string small;
+    for (int i = 0; i < 20; ++i) small += record("n" + std::to_string(i), 10);
+    const struct {
+        const char* name;
+        std::string first;
+        std::string second;
+    } cases[] = {
+        // The first log's second half leaves one small block of text; the
+        // second log's second half needs more than that block in one piece.
+        {"a record of 16 to 64 KiB", chatter(200000) + small,
+         chatter(200000) + record("big", 40000) + small},
+        {"a value of more than 64 KiB", chatter(300000) + small + record("huge", 100000),
+         chatter(300000) + small + record("huge", 90000)},
+    };
+    for (const auto& c : cases) {
+        WriteFile("first.log", c.first);
+        WriteFile("second.log", c.second);
+        ParseLog(LogSet{"first.log", "second.log"}, std::nullopt, progress_, status_);
+        EXPECT_TRUE(ReadFile("tsry.nss") == OneReader(c.first + c.second)) << c.name;
+    }
+}
+
 TEST_F(TwoHalves, SplitAtEveryPlaceNearTheMiddle) {
     // Small logs whose middle falls inside a CR LF pair, on a lone CR, inside
     // a record, and so on; the same name on both sides.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "conversion/platform/conversion_error.h"
@@ -108,6 +109,51 @@ TEST(RecordTable, KeepsTheFirstSlotAndTheNewestValuesOfAName) {
     EXPECT_EQ(table.LineOf(0), 3u);
     EXPECT_EQ(At(table, 1), (Fields{"INT", "B", "2", "0", "0", "0"}));
     EXPECT_EQ(table.LineOf(1), 2u);
+}
+
+TEST(RecordTable, TakesFieldsFromWhereverTheyLie) {
+    // Through the table's own Store: fields cut from one line, or one of
+    // them from somewhere else, which the table must not take from the line.
+    const std::string line = "INT#name#value#e1#e2#e3";
+    const std::string elsewhere = "other";
+    const Fields inLine{"INT", "name", "value", "e1", "e2", "e3"};
+    for (int apart = -1; apart < 6; ++apart) {
+        LogRecord record;
+        std::string_view* const fields[6] = {&record.Kind,   &record.Name,   &record.Value,
+                                             &record.Extra1, &record.Extra2, &record.Extra3};
+        std::size_t at = 0;
+        for (int k = 0; k < 6; ++k) {
+            const std::size_t end = std::min(line.find('#', at), line.size());
+            *fields[k] = std::string_view(line).substr(at, end - at);
+            at = end + 1;
+        }
+        Fields expected = inLine;
+        if (apart >= 0) {
+            *fields[apart] = elsewhere;
+            std::string* const wanted[6] = {&expected.Kind,   &expected.Name,   &expected.Value,
+                                            &expected.Extra1, &expected.Extra2, &expected.Extra3};
+            *wanted[apart] = elsewhere;
+        }
+        RecordTable table;
+        table.Store(record, 1);
+        EXPECT_EQ(At(table, 0), expected) << "field " << apart << " apart";
+    }
+}
+
+TEST(RecordTable, EmptiedKeepsNothingOfItsRecordsButItsMemory) {
+    // As the table of a set's second halves is emptied for every log, then
+    // destroyed: a huge value's memory is given back once, when it goes.
+    RecordTable table;
+    for (std::size_t log = 0; log < 3; ++log) {
+        table.Store({"STR", "huge", std::string(100000 + log, 'h'), "", "", ""}, 1);
+        table.Store({"STR", "small", "s", "", "", ""}, 2);
+        ASSERT_EQ(table.size(), 2u);
+        EXPECT_EQ(table[0].Value, std::string(100000 + log, 'h'));
+        EXPECT_EQ(table[1].Value, "s");
+        table.Clear();
+        EXPECT_TRUE(table.empty());
+    }
+    table.Clear();
 }
 
 TEST(RecordTable, ComparesNamesExactly) {

@@ -12,6 +12,7 @@
 
 #include "conversion/parse_log.h"
 #include "conversion/platform/conversion_error.h"
+#include "conversion/platform/platform.h"
 #include "tests/test_support.h"
 
 namespace tsry {
@@ -186,6 +187,61 @@ TEST_F(Replacement, KeepsTheTemporaryNameWithinTheLongestName) {
     const fs::path target = dir_ / (std::string(246, 'x') + ".nss");
     Convert(target);
     EXPECT_EQ(ReadFile(target), test::GoldScript());
+
+    // Told apart from other files, as a folder's logs leave them out: beside
+    // the file replaced, at the end of a link.
+    fs::create_symlink("module/real.nss", dir_ / "link.nss");
+    const struct {
+        fs::path target;
+        fs::path file;
+        bool temporary;
+    } cases[] = {
+        {dir_ / "tsry.nss", dir_ / "tsry.nss.tmp.a1B2c3", true},
+        {"tsry.nss", dir_ / "tsry.nss.tmp.a1B2c3", false},  // in the current folder, not here
+        {dir_ / "tsry.nss", dir_ / "module" / ".." / "tsry.nss.tmp.a1B2c3", true},
+        {dir_ / "tsry.nss", dir_ / "module" / "tsry.nss.tmp.a1B2c3", false},
+        {dir_ / "tsry.nss", dir_ / "tsry.nss.tmp.a1B2c", false},
+        {dir_ / "tsry.nss", dir_ / "tsry.nss.tmp.a1B2c3d", false},
+        {dir_ / "tsry.nss", dir_ / "tsry.nss.tmp.a1B-c3", false},
+        {dir_ / "tsry.nss",
+         dir_ / "tsry.nss.tmp.a1B\xe9"
+                "c",
+         false},
+        {dir_ / "tsry.nss", dir_ / "other.nss.tmp.a1B2c3", false},
+        {dir_ / longest, temp, true},
+        {dir_ / "link.nss", dir_ / "module" / "real.nss.tmp.a1B2c3", true},
+        {dir_ / "link.nss", dir_ / "link.nss.tmp.a1B2c3", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TemporaryFilesOf(c.target).Holds(c.file), c.temporary)
+            << c.target << " " << c.file;
+    }
+}
+
+TEST_F(Replacement, AStopRemovesTheTemporaryFileHoweverManyRunsCameBefore) {
+    // As a window that stays open converts again and again, some runs failing.
+    // Memory freed by one run is held, so that the next run's files have
+    // names of their own, as they do in a window with other work between.
+    WriteFile(dir_ / "bad.log", "x<TS_RY>INT#cut\r\n");
+    std::vector<std::string> held;
+    for (int run = 0; run < 30; ++run) {
+        for (std::size_t size = 16; size < 512; size += 8)
+            held.resize(held.size() + 8, std::string(size, 'h'));
+        NoProgress progress;
+        NoStatus status;
+        try {
+            ParseLog(dir_ / (run % 2 == 0 ? "bad.log" : "server.log"), std::nullopt, progress,
+                     status, dir_ / "tsry.nss");
+        } catch (const ConversionError&) {
+        }
+    }
+    ReplacementFile underWay(dir_ / "tsry.nss");
+    underWay.Write("half a script");
+    EXPECT_EQ(Tree(dir_.path()).size(), 5u);  // with the temporary file
+    platform::RemoveFilesOfAStop();
+    EXPECT_EQ(Tree(dir_.path()),
+              (std::vector<std::string>{"bad.log", "module", "server.log", "tsry.nss"}));
+    EXPECT_EQ(ReadFile(dir_ / "tsry.nss"), test::GoldScript());
 }
 
 TEST_F(Replacement, AFileSizeLimitIsAnErrorNotADeath) {

@@ -89,6 +89,33 @@ TEST_F(Streams, DescriptorsAreWrittenWhereTheyStandAndInputReadFromWhereItStands
         {"gzip -c two.log | " + convert + "--list - second.log > i.txt", 0, "i.txt",
          "name\tkind\tvalue\textra1\textra2\textra3\tsource\na\tINT\t1\t0\t0\t0\t-:1\n"
          "b\tINT\t2\t0\t0\t0\tsecond.log:1\n"},
+        // Its first byte alone in the pipe for a while: still gzip.
+        {"(printf '\\037'; sleep 0.2; gzip -c second.log | tail -c +2) | " + convert +
+             "-o - - 2>/dev/null > j.nss",
+         0, "j.nss", second},
+        // Looked at where standard input stands, not at the file's start.
+        {"head -c 23 two.log > mixed.log && gzip -c second.log >> mixed.log && (head -c 23 "
+         ">/dev/null; " +
+             convert + "-o - - 2>/dev/null) < mixed.log > k.nss",
+         0, "k.nss", second},
+        // The size of a set with a pipe in it is not known: no percentage.
+        {"cat two.log | " + convert +
+             "--progress -o l.nss - second.log 2>&1 >/dev/null | tr -d '\\r ' > l.txt",
+         0, "l.txt", "0.0MiBread"},
+        // The list alone on standard output, the success line nowhere.
+        {convert + "--list -o - two.log > m.txt 2>&1", 0, "m.txt",
+         "name\tkind\tvalue\textra1\textra2\textra3\tsource\na\tINT\t1\t0\t0\t0\ttwo.log:1\n"
+         "b\tINT\t2\t0\t0\t0\ttwo.log:2\n"},
+        // A device is no file that a script could replace.
+        {convert + "-o /dev/null /dev/null 2> n.txt", 0, "n.txt",
+         "Parsing complete, script written to /dev/null.\n"},
+        // A link to a folder is not gone into: a link up would never end.
+        {"mkdir -p e/sub && cp two.log e/ && ln -s .. e/sub/up && " + convert + "--count e > e.txt",
+         0, "e.txt", "2\n"},
+        // A folder with a link to the script in it, converted twice.
+        {"mkdir d && cp two.log d/ && ln -s ../tsry.nss d/link.nss && " + convert +
+             "d > /dev/null && " + convert + "d > /dev/null && cp tsry.nss o.nss",
+         0, "o.nss", both},
         {"echo old > g.nss && " + convert + "-o /dev/fd/9 two.log 9<&- 2> g.nss", 1, "g.nss",
          "tsry-convert: Cannot write the script \"/dev/fd/9\": Bad file descriptor\n"},
     };

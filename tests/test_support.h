@@ -84,6 +84,11 @@ class ChunkedSource final : public ByteSource {
 // Records every progress call, for checking the order and the sums.
 class RecordingProgress final : public ProgressSink {
   public:
+    struct BytesRead {
+        std::uint64_t bytes;
+        std::uint64_t size;
+    };
+
     void SetMinimum(double value) override { calls.push_back("min " + Number(value)); }
     void SetMaximum(double value) override { calls.push_back("max " + Number(value)); }
     void SetValue(double value) override {
@@ -92,9 +97,13 @@ class RecordingProgress final : public ProgressSink {
     }
     void Show() override { calls.emplace_back("show"); }
     void Hide() override { calls.emplace_back("hide"); }
+    void SetBytesRead(std::uint64_t bytes, std::uint64_t size) override {
+        bytesRead.push_back({bytes, size});
+    }
 
     std::vector<std::string> calls;
     std::vector<double> values;
+    std::vector<BytesRead> bytesRead;
 
   private:
     static std::string Number(double value);
@@ -111,7 +120,26 @@ class RecordingStatus final : public StatusText {
 int Shell(const std::string& command, std::string* output = nullptr);
 
 // The system's reason for a fault, as messages quote it.
-enum class Fault { kNoSuchFile, kNoSuchFolder, kIsADirectory };
+enum class Fault { kNoSuchFile, kNoSuchFolder, kIsADirectory, kNoPermission };
+
+// A folder that cannot be read for the life of the object: its
+// permissions taken away, and on this thread root's privilege to read any
+// folder whatever they say, as a folder of another user's cannot be read.
+// applies() is false where the system does not allow that (Wine's programs).
+class UnreadableFolder {
+  public:
+    explicit UnreadableFolder(std::filesystem::path folder);
+    ~UnreadableFolder();
+    UnreadableFolder(const UnreadableFolder&) = delete;
+    UnreadableFolder& operator=(const UnreadableFolder&) = delete;
+
+    [[nodiscard]] bool applies() const noexcept { return applies_; }
+
+  private:
+    std::filesystem::path folder_;
+    bool applies_ = false;
+    bool privileged_ = false;  // root's privilege was taken away, and comes back
+};
 [[nodiscard]] std::string SystemText(Fault fault);
 
 // The 13 opening lines and the 2 closing lines of every script.

@@ -1,5 +1,10 @@
 // What the tests need of a POSIX system.
+#include <dirent.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -22,7 +27,45 @@ int Shell(const std::string& command, std::string* output) {
 }
 
 std::string SystemText(Fault fault) {
-    return std::strerror(fault == Fault::kIsADirectory ? EISDIR : ENOENT);
+    switch (fault) {
+        case Fault::kIsADirectory:
+            return std::strerror(EISDIR);
+        case Fault::kNoPermission:
+            return std::strerror(EACCES);
+        default:
+            return std::strerror(ENOENT);
+    }
+}
+
+namespace {
+
+// Gives this thread's effective set root's privileges to read and search any
+// folder, or takes them away (they stay permitted); false where it may not.
+bool ReadAnyFolder(bool may) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, data) != 0) return false;
+    for (const unsigned capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
+        std::uint32_t& effective = data[CAP_TO_INDEX(capability)].effective;
+        effective =
+            may ? effective | CAP_TO_MASK(capability) : effective & ~CAP_TO_MASK(capability);
+    }
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+}  // namespace
+
+UnreadableFolder::UnreadableFolder(std::filesystem::path folder) : folder_(std::move(folder)) {
+    ::chmod(folder_.c_str(), 0);
+    privileged_ = ::geteuid() == 0 && ReadAnyFolder(false);
+    DIR* const listing = ::opendir(folder_.c_str());
+    applies_ = listing == nullptr;
+    if (listing != nullptr) ::closedir(listing);
+}
+
+UnreadableFolder::~UnreadableFolder() {
+    if (privileged_) ReadAnyFolder(true);
+    ::chmod(folder_.c_str(), 0755);
 }
 
 }  // namespace tsry::test

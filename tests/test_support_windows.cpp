@@ -19,10 +19,18 @@ std::string SystemText(Fault fault) {
             return platform::ErrorText(ERROR_FILE_NOT_FOUND);
         case Fault::kNoSuchFolder:
             return platform::ErrorText(ERROR_PATH_NOT_FOUND);
+        case Fault::kNoPermission:
+            return platform::ErrorText(ERROR_ACCESS_DENIED);
         case Fault::kIsADirectory:
             break;
     }
     return platform::ErrorText(ERROR_DIRECTORY_NOT_SUPPORTED);
 }
+
+// Wine's programs run with the rights of the user who runs Wine, which are
+// root's here.
+UnreadableFolder::UnreadableFolder(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+UnreadableFolder::~UnreadableFolder() = default;
 
 }  // namespace tsry::test

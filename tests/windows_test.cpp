@@ -174,9 +174,10 @@ TEST_F(OnWindows, AScriptThatWouldReplaceItsLogIsRefused) {
 }
 
 // Runs the tsry-convert.exe beside this program in `folder` with `arguments`,
-// its standard input the file `input` from `offset` on; its exit code.
+// its standard input the file `input` from `offset` on, its standard output
+// into the file `output` (if given); its exit code.
 DWORD RunConvert(const std::wstring& arguments, const fs::path& input, LONGLONG offset,
-                 const fs::path& folder) {
+                 const fs::path& folder, const fs::path& output = {}) {
     std::wstring self(MAX_PATH, L'\0');
     self.resize(::GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
     const fs::path exe = fs::path(self).parent_path() / L"tsry-convert.exe";
@@ -186,6 +187,9 @@ DWORD RunConvert(const std::wstring& arguments, const fs::path& input, LONGLONG 
                           OPEN_EXISTING, 0, nullptr)};
     Held null{::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
                             OPEN_EXISTING, 0, nullptr)};
+    Held out{output.empty() ? INVALID_HANDLE_VALUE
+                            : ::CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                            &inherited, CREATE_ALWAYS, 0, nullptr)};
     LARGE_INTEGER at{};
     at.QuadPart = offset;
     ::SetFilePointerEx(in.handle, at, nullptr, FILE_BEGIN);
@@ -193,7 +197,7 @@ DWORD RunConvert(const std::wstring& arguments, const fs::path& input, LONGLONG 
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = in.handle;
-    startup.hStdOutput = null.handle;
+    startup.hStdOutput = output.empty() ? null.handle : out.handle;
     startup.hStdError = null.handle;
     PROCESS_INFORMATION process{};
     std::wstring command = L"\"" + exe.native() + L"\" " + arguments;
@@ -221,6 +225,37 @@ TEST_F(OnWindows, StandardInputIsReadFromWhereItStandsAndNeverReplaced) {
     WriteFile(dir_ / "tsry.nss", two);
     EXPECT_EQ(RunConvert(L"-", dir_ / "tsry.nss", 0, dir_.path()), 1u);
     EXPECT_EQ(ReadFile(dir_ / "tsry.nss"), two);
+}
+
+TEST_F(OnWindows, FoldersGzipOnStandardInputAndTheListAsTheProgramMeetsThem) {
+    const std::string second = "x<TS_RY>INT#b#2#0#0#0#\r\n";
+    const std::string two = "x<TS_RY>INT#a#1#0#0#0#\r\n" + second;
+    fs::create_directories(dir_ / "history");
+    WriteFile(dir_ / "history" / "two.log", two);
+    WriteFile(dir_ / "second.log", second);
+    Convert(dir_ / "history" / "two.log", dir_ / "two.nss");
+    Convert(dir_ / "second.log", dir_ / "second.nss");
+    // The folder that holds the script, converted twice from within.
+    for (int run = 1; run <= 2; ++run) {
+        EXPECT_EQ(RunConvert(L".", dir_ / "second.log", 0, dir_ / "history"), 0u) << run;
+        EXPECT_EQ(ReadFile(dir_ / "history" / "tsry.nss"), ReadFile(dir_ / "two.nss")) << run;
+    }
+    // A gzip log on standard input, looked at where standard input stands.
+    WriteFile(dir_ / "mixed.log", two.substr(0, 24) + test::Gzip(second));
+    EXPECT_EQ(RunConvert(L"-o from-gzip.nss -", dir_ / "mixed.log", 24, dir_.path()), 0u);
+    EXPECT_EQ(ReadFile(dir_ / "from-gzip.nss"), ReadFile(dir_ / "second.nss"));
+    // The list alone on standard output; into a file, how many variables.
+    EXPECT_EQ(
+        RunConvert(L"--list -o - history", dir_ / "second.log", 0, dir_.path(), dir_ / "list.txt"),
+        0u);
+    EXPECT_EQ(ReadFile(dir_ / "list.txt"),
+              "name\tkind\tvalue\textra1\textra2\textra3\tsource\n"
+              "a\tINT\t1\t0\t0\t0\thistory\\\\two.log:1\n"
+              "b\tINT\t2\t0\t0\t0\thistory\\\\two.log:2\n");
+    EXPECT_EQ(RunConvert(L"--list -o l.tsv second.log", dir_ / "second.log", 0, dir_.path(),
+                         dir_ / "said.txt"),
+              0u);
+    EXPECT_EQ(ReadFile(dir_ / "said.txt"), "Listing complete, 1 variable in l.tsv.\r\n");
 }
 
 TEST_F(OnWindows, TheSystemSaysWhatWentWrong) {

@@ -1,8 +1,8 @@
 #include "window/form1.h"
 
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QUrl>
+#include <string_view>
 
 #include "window/bar_progress.h"
 
@@ -32,22 +33,49 @@ QString FromUtf8(std::string_view text) {
 
 // The local files among what is dragged: every one, or none if anything else
 // comes with them.
-QStringList DroppedLogs(const QMimeData* data) {
-    QStringList paths;
+QByteArrayList DroppedLogs(const QMimeData* data) {
+    QByteArrayList paths;
     if (data == nullptr || !data->hasUrls()) return paths;
     for (const QUrl& url : data->urls()) {
         if (!url.isLocalFile()) return {};
-        paths << QDir::toNativeSeparators(url.toLocalFile());
+        paths << LocalFileName(url);
     }
     return paths;
 }
 
+std::vector<std::string> Paths(const QByteArrayList& paths) {
+    std::vector<std::string> logs;
+    logs.reserve(static_cast<std::size_t>(paths.size()));
+    for (const QByteArray& path : paths) logs.push_back(path.toStdString());
+    return logs;
+}
+
 }  // namespace
 
-std::optional<QStringList> ChooseLogsWithDialog(QWidget* parent) {
-    QStringList paths = QFileDialog::getOpenFileNames(parent);
-    if (paths.isEmpty()) return std::nullopt;
-    return paths;
+std::optional<QList<QUrl>> ChooseLogsWithDialog(QWidget* parent) {
+    QList<QUrl> logs =
+        QFileDialog::getOpenFileUrls(parent, {}, {}, {}, nullptr, {}, {QStringLiteral("file")});
+    if (logs.isEmpty()) return std::nullopt;
+    return logs;
+}
+
+QByteArray LocalFileName(const QUrl& url) {
+    // A host names a share: Qt writes it as "//host/path".
+    if (!url.host().isEmpty()) return QFile::encodeName(url.toLocalFile());
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+}
+
+QByteArrayList LogsOfCommandLine(int argc, const char* const* argv) {
+    QByteArrayList logs;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!optionsEnded && std::string_view(argv[i]) == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        logs << QByteArray(argv[i]);
+    }
+    return logs;
 }
 
 Form1::Form1(QWidget* parent) : QWidget(parent), chooser_(&ChooseLogsWithDialog) {
@@ -117,35 +145,37 @@ void Form1::CountLogLines() { commands_.CountLogLines(); }
 
 void Form1::ParseLog() { commands_.ParseLog(); }
 
-void Form1::UseLogs(const QStringList& paths) {
-    std::vector<std::string> logs;
-    logs.reserve(static_cast<std::size_t>(paths.size()));
-    for (const QString& path : paths) logs.push_back(path.toUtf8().toStdString());
-    commands_.UseLogs(std::move(logs));
-}
+void Form1::UseLogs(const QByteArrayList& paths) { commands_.UseLogs(Paths(paths)); }
 
 void Form1::dragEnterEvent(QDragEnterEvent* event) {
     if (!DroppedLogs(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
 void Form1::dropEvent(QDropEvent* event) {
-    const QStringList paths = DroppedLogs(event->mimeData());
+    const QByteArrayList paths = DroppedLogs(event->mimeData());
     if (paths.isEmpty()) return;
     event->acceptProposedAction();
     UseLogs(paths);
 }
 
 std::optional<std::vector<std::string>> Form1::ChooseLogs() {
-    const std::optional<QStringList> chosen = chooser_(this);
+    const std::optional<QList<QUrl>> chosen = chooser_(this);
     if (!chosen) return std::nullopt;
-    std::vector<std::string> paths;
-    for (const QString& path : *chosen) paths.push_back(path.toUtf8().toStdString());
-    return paths;
+    QByteArrayList paths;
+    for (const QUrl& url : *chosen) paths << LocalFileName(url);
+    return Paths(paths);
 }
 
-std::string Form1::PathText() const { return txtImportFile_->text().toUtf8().toStdString(); }
+std::string Form1::PathText() const {
+    const QString text = txtImportFile_->text();
+    return (text == shownText_ ? shownBytes_ : QFile::encodeName(text)).toStdString();
+}
 
-void Form1::SetPathText(std::string_view text) { txtImportFile_->setText(FromUtf8(text)); }
+void Form1::SetPathText(std::string_view text) {
+    shownBytes_ = QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+    shownText_ = QFile::decodeName(shownBytes_);
+    txtImportFile_->setText(shownText_);
+}
 
 void Form1::SetStatus(std::string_view text) { lblInfo_->setText(FromUtf8(text)); }
 

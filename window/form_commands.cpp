@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "conversion/platform/conversion_error.h"
+#include "conversion/read_log_set.h"
 #include "conversion/reading/log_halves.h"
 #include "conversion/reading/open_log.h"
 
@@ -55,7 +56,8 @@ void FormCommands::UseLogs(std::vector<std::string> paths) {
     controls_.SetPathText(FieldText(paths));
     try {
         // The set as the field holds it now, as Parse reads it.
-        const std::uint64_t lines = CountFileLines(FieldLogs(LogsInField(controls_.PathText())));
+        const std::uint64_t lines = CountFileLines(
+            ExpandLogSetFor(FieldLogs(LogsInField(controls_.PathText())), kDefaultScriptName));
         lineCount_ = lines;
         controls_.SetStatus(RecordsText(lines));
     } catch (const ConversionError& e) {

@@ -12,7 +12,9 @@
 // creates its controls, hands them to FormCommands through FormControls, and
 // forwards the clicks on Browse and Parse, and the logs dropped on it or
 // given on its command line; everything else is here, so that the windows
-// cannot drift apart. Text is UTF-8 throughout.
+// cannot drift apart. Text is UTF-8 throughout, but for paths, which are as
+// PathText gives them: UTF-8 on Windows, the system's own bytes on POSIX,
+// which need not be valid UTF-8.
 
 namespace tsry {
 
@@ -46,8 +48,9 @@ class FormCommands {
     // logs dropped on it or given on its command line: puts them in the order
     // they are read, oldest modification first (SortOldestFirst), shows them
     // in the path field (FieldText) and the total line count of the set in
-    // the status line. A set that cannot be counted shows the error, and the
-    // count and status stay as they were. No paths: nothing changes.
+    // the status line: the lines Parse reads (a folder's tsry.nss is none). A set that cannot be
+    // counted shows the error, and the count and status stay as they were. No paths: nothing
+    // changes.
     void UseLogs(std::vector<std::string> paths);
     // Parse: convert the logs named in the path field (LogsInField) into
     // tsry.nss in the current folder, read one after another as one log, the

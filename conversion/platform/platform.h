@@ -16,7 +16,8 @@ namespace tsry {
 
 // A path as UTF-8 text, for messages and windows; and a path from UTF-8 text
 // (a command line, a window's field), whatever the system's own encoding of
-// paths.
+// paths. On POSIX both pass the system's bytes as they are, valid UTF-8 or
+// not, so that every name the system holds goes there and back.
 [[nodiscard]] inline std::string PathText(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();
     return {text.begin(), text.end()};

@@ -1,8 +1,10 @@
 #include "conversion/reading/log_set.h"
 
 #include <algorithm>
+#include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "conversion/platform/conversion_error.h"
 #include "conversion/platform/platform.h"
@@ -18,38 +20,73 @@ bool Hidden(const fs::path& path) {
     return !name.empty() && name.front() == '.';
 }
 
-// The files beneath `folder`, in no particular order.
-void AddFilesBeneath(const fs::path& folder, LogSet& logs) {
-    std::error_code error;
-    fs::recursive_directory_iterator it(folder, error);
-    const fs::recursive_directory_iterator end;
-    for (; !error && it != end; it.increment(error)) {
-        if (Hidden(it->path())) {
-            if (it->is_directory(error)) it.disable_recursion_pending();
-            continue;
+// What an entry of a folder is to the set.
+enum class Kind {
+    kFolder,  // gone into (a link to a folder is not)
+    kFile,    // read: a regular file, or a link to one
+    kOther,   // neither: a device, a pipe, a link that points nowhere
+};
+
+// The kind as the folder's listing gives it where the system says (no look
+// at the entry itself), through a link the kind of what it points to. Sets
+// `error` where the system will not say (a folder that can be listed but not
+// searched); an entry gone meanwhile, or a link that points nowhere, is
+// kOther.
+Kind KindOf(const fs::directory_entry& entry, std::error_code& error) {
+    const bool link = entry.is_symlink(error);
+    const bool folder = !error && entry.is_directory(error);
+    const bool file = !error && !folder && entry.is_regular_file(error);
+    if (error == std::errc::no_such_file_or_directory) error.clear();
+    if (error || (folder && link)) return Kind::kOther;
+    return folder ? Kind::kFolder : file ? Kind::kFile : Kind::kOther;
+}
+
+// The files beneath `top`, in no particular order, but those left out. A
+// folder that cannot be read at any depth is an error that names it: a
+// history read in part would give an incomplete script.
+void AddFilesBeneath(const fs::path& top, const LeaveOut& leaveOut, LogSet& logs) {
+    std::vector<fs::path> folders{top};
+    while (!folders.empty()) {
+        const fs::path folder = std::move(folders.back());
+        folders.pop_back();
+        std::error_code error;
+        fs::directory_iterator it(folder, error);
+        for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+            const fs::path& path = it->path();
+            if (Hidden(path)) continue;
+            const Kind kind = KindOf(*it, error);
+            if (kind == Kind::kFolder) folders.push_back(path);
+            if (kind == Kind::kFile && !(leaveOut && leaveOut(path))) logs.push_back(path);
         }
-        if (it->is_regular_file(error)) logs.push_back(it->path());
+        if (error) throw FileError("Cannot read the folder", folder, error.value());
     }
-    if (error) throw FileError("Cannot read the folder", folder, error.value());
 }
 
 }  // namespace
 
 void SortOldestFirst(LogSet& logs) {
-    std::vector<std::pair<fs::file_time_type, fs::path>> dated;
+    struct Dated {
+        fs::file_time_type time;
+        std::string text;
+        fs::path path;
+    };
+    std::vector<Dated> dated;
     dated.reserve(logs.size());
     for (fs::path& log : logs) {
         std::error_code error;
         fs::file_time_type time = fs::last_write_time(log, error);
         if (error) time = fs::file_time_type::min();
-        dated.emplace_back(time, std::move(log));
+        dated.push_back({time, PathText(log), std::move(log)});
     }
-    std::sort(dated.begin(), dated.end());
+    // std::string compares its bytes as unsigned, as memcmp does.
+    std::sort(dated.begin(), dated.end(), [](const Dated& a, const Dated& b) {
+        return a.time != b.time ? a.time < b.time : a.text < b.text;
+    });
     logs.clear();
-    for (auto& [time, log] : dated) logs.push_back(std::move(log));
+    for (Dated& log : dated) logs.push_back(std::move(log.path));
 }
 
-LogSet ExpandLogSet(const LogSet& given) {
+LogSet ExpandLogSet(const LogSet& given, const LeaveOut& leaveOut) {
     LogSet logs;
     bool standardInput = false;
     for (const fs::path& path : given) {
@@ -67,7 +104,7 @@ LogSet ExpandLogSet(const LogSet& given) {
             continue;
         }
         LogSet found;
-        AddFilesBeneath(path, found);
+        AddFilesBeneath(path, leaveOut, found);
         if (found.empty()) {
             throw ConversionError("The folder " + QuotedPath(path) + " holds no logs.");
         }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,16 +13,23 @@ namespace tsry {
 // Logs in the order they are read; "-" is standard input.
 using LogSet = std::vector<std::filesystem::path>;
 
-// The logs that `given` stands for, in the order given: a file as it is, and
-// a folder as every regular file beneath it, subfolders included, leaving out
-// names that begin with "." (files and folders), ordered oldest modification
-// first (equal times: by path). Each path found beneath a folder starts with
-// the folder's path as given. Throws ConversionError for a folder that cannot
-// be read or holds no log, and for "-" given more than once.
-[[nodiscard]] LogSet ExpandLogSet(const LogSet& given);
+// Whether a file found beneath a folder is left out of the set (a run's own
+// output, say).
+using LeaveOut = std::function<bool(const std::filesystem::path& file)>;
 
-// Puts `logs` in the order of their last modification, oldest first (equal
-// times, or times that cannot be read: by path), as a history is read.
+// The logs that `given` stands for, in the order given: a file as it is, and
+// a folder as every regular file beneath it (through a link too), subfolders
+// included (not through a link), leaving out names that begin with "." (files
+// and folders) and the files `leaveOut` names, ordered oldest modification
+// first (see SortOldestFirst). Each path found beneath a folder starts with
+// the folder's path as given. Throws ConversionError for a folder that cannot
+// be read, named by its own path at whatever depth, for a folder that holds
+// no log, and for "-" given more than once.
+[[nodiscard]] LogSet ExpandLogSet(const LogSet& given, const LeaveOut& leaveOut = {});
+
+// Puts `logs` in the order of their last modification, oldest first, as a
+// history is read. Equal times, or times that cannot be read, go by path:
+// their UTF-8 text compared byte by byte (on POSIX, the system's bytes).
 void SortOldestFirst(LogSet& logs);
 
 // Where each line of a set stands: the set numbers its lines from 1 on

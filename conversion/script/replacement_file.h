@@ -52,6 +52,20 @@ class ReplacementFile final : public ByteSink {
     bool replacing_ = false;  // final_ exists and is replaced
 };
 
+// The temporary files that a ReplacementFile of `target` writes: beside the
+// file it replaces (links followed), named "<name>.tmp." and six letters or
+// digits. A run's own, or one that a run killed outright left behind.
+class TemporaryFilesOf {
+  public:
+    explicit TemporaryFilesOf(const std::filesystem::path& target);
+    // Whether `file` is one of them.
+    [[nodiscard]] bool Holds(const std::filesystem::path& file) const;
+
+  private:
+    std::filesystem::path folder_;                // empty when it cannot be known
+    std::filesystem::path::string_type pattern_;  // the name, its random part "XXXXXX"
+};
+
 namespace detail {
 // The name of the temporary file for `target`, with `suffix` as its random
 // part, within the longest file name a folder takes.

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -113,6 +114,7 @@ class Form1Test : public QObject {
     void browseWithTheRealFileDialog();
     void logsOfTheCommandLine();
     void droppedLogs();
+    void aNameThatIsNotUtf8();
     void keyboardAlone();
     void barPaintsOnlyWhenItChangesAndAtAPace();
 
@@ -123,11 +125,18 @@ class Form1Test : public QObject {
         if (widget == nullptr) qFatal("no child %s", name);
         return widget;
     }
-    void chooseNext(std::optional<QStringList> paths) {
-        form_->setFileChooser([paths](QWidget*) { return paths; });
+    void chooseNext(std::optional<QList<QUrl>> logs) {
+        form_->setFileChooser([logs](QWidget*) { return logs; });
     }
     QString logPath(const char* name = "server.log") const {
         return QString::fromStdString((*dir_ / name).string());
+    }
+    QUrl logUrl(const char* name = "server.log") const {
+        return QUrl::fromLocalFile(logPath(name));
+    }
+    // As the system gives the path.
+    QByteArray logBytes(const char* name = "server.log") const {
+        return QByteArray::fromStdString((*dir_ / name).native());
     }
     // old.log, modified an hour before server.log.
     void writeOlderLog() {
@@ -203,7 +212,7 @@ void Form1Test::tabOrderStartsAtBrowse() {
 }
 
 void Form1Test::browseThenParse() {
-    chooseNext(QStringList{logPath()});
+    chooseNext(QList<QUrl>{logUrl()});
     QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
     QCOMPARE(child<QLineEdit>("txtImportFile")->text(), logPath());
     QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
@@ -244,7 +253,7 @@ void Form1Test::parseWithoutBrowseShowsABusyBar() {
 void Form1Test::failedParseShowsTheMessageAndKeepsTheOldScript() {
     WriteFile(dir_->path() / "tsry.nss", "old script\r\n");
     WriteFile(dir_->path() / "bad.log", "a\r\nx<TS_RY>INT#gold#1#0#\r\n");
-    chooseNext(QStringList{logPath("bad.log")});
+    chooseNext(QList<QUrl>{logUrl("bad.log")});
     QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
 
     QString shown;
@@ -308,7 +317,7 @@ void Form1Test::browseWithTheRealFileDialog() {
 // What main does with the logs on its command line, once the window is up.
 void Form1Test::logsOfTheCommandLine() {
     writeOlderLog();
-    QVERIFY(!ShowsAMessageBox([this] { form_->UseLogs({logPath(), logPath("old.log")}); }));
+    QVERIFY(!ShowsAMessageBox([this] { form_->UseLogs({logBytes(), logBytes("old.log")}); }));
     QCOMPARE(child<QLineEdit>("txtImportFile")->text(), setText());
     QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("7 records."));
     QCOMPARE(form_->lineCount(), std::optional<std::uint64_t>(7));
@@ -316,7 +325,7 @@ void Form1Test::logsOfTheCommandLine() {
     if (const QByteArray dir = qgetenv("TSRY_SCREENSHOT_DIR"); !dir.isEmpty()) {
         QVERIFY(form_->grab().save(QString::fromLocal8Bit(dir) + "/logs-set.png"));
     }
-    form_->UseLogs({QStringLiteral("server.log")});  // relative, as typed in a shell
+    form_->UseLogs({QByteArrayLiteral("server.log")});  // relative, as typed in a shell
     QCOMPARE(child<QLineEdit>("txtImportFile")->text(), QStringLiteral("server.log"));
     QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
 }
@@ -342,6 +351,75 @@ void Form1Test::droppedLogs() {
     refused.setAccepted(false);
     QApplication::sendEvent(form_.get(), &refused);
     QVERIFY(!refused.isAccepted());
+}
+
+// A name in Latin-1, not valid UTF-8: no QString gives its bytes back, yet
+// it opens, counts and converts however it comes to the window.
+void Form1Test::aNameThatIsNotUtf8() {
+    const QByteArray log = logBytes("caf\xe9.log");
+    WriteFile(log.toStdString(), tsry::test::kWindowLog);
+    const QString shown = QFile::decodeName(log);
+    QVERIFY(QFile::encodeName(shown) != log);
+    // "caf%E9.log": a URL holds the bytes, as a file manager's drop or the
+    // desktop's own file dialog gives them.
+    const QUrl url = QUrl::fromEncoded("file://" + log.toPercentEncoding("/"));
+    QMimeData mime;
+    mime.setUrls({url});
+    const char* const argv[] = {"tsry-log-parser", "--", log.constData()};
+    const struct {
+        const char* way;
+        std::function<void()> give;
+    } ways[] = {
+        {"command line", [&] { form_->UseLogs(tsry::LogsOfCommandLine(3, argv)); }},
+        {"drop",
+         [&] {
+             QDragEnterEvent enter({1, 1}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+             QApplication::sendEvent(form_.get(), &enter);
+             QDropEvent drop({1, 1}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+             QApplication::sendEvent(form_.get(), &drop);
+         }},
+        {"Browse",
+         [&] {
+             chooseNext(QList<QUrl>{url});
+             QTest::mouseClick(child<QPushButton>("btnBrowse"), Qt::LeftButton);
+         }},
+    };
+    for (const auto& way : ways) {
+        child<QLineEdit>("txtImportFile")->clear();
+        child<QLabel>("lblInfo")->clear();
+        std::filesystem::remove(dir_->path() / "tsry.nss");
+        QVERIFY2(!ShowsAMessageBox(way.give), way.way);
+        QVERIFY2(child<QLineEdit>("txtImportFile")->text() == shown, way.way);
+        QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
+        QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
+        QCOMPARE(child<QLabel>("lblInfo")->text(),
+                 QStringLiteral("Parsing complete, tsry.nss created."));
+        QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), tsry::test::WindowLogScript());
+    }
+    // The field edited names what it shows: Qt's text as the system's bytes.
+    child<QLineEdit>("txtImportFile")->setText(logPath());
+    QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
+    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), tsry::test::WindowLogScript());
+    child<QLineEdit>("txtImportFile")->setText(shown);  // the same text again: the same bytes
+    std::filesystem::remove(dir_->path() / "tsry.nss");
+    QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
+    QCOMPARE(ReadFile(dir_->path() / "tsry.nss"), tsry::test::WindowLogScript());
+
+    // The command line's logs, whatever their bytes; a first "--" ends the
+    // options and is no log.
+    const struct {
+        std::vector<const char*> argv;
+        QByteArrayList logs;
+    } lines[] = {
+        {{"tsry-log-parser"}, {}},
+        {{"tsry-log-parser", "a.log", "caf\xe9.log", "-"}, {"a.log", "caf\xe9.log", "-"}},
+        {{"tsry-log-parser", "--", "-x.log", "--"}, {"-x.log", "--"}},
+        {{"tsry-log-parser", "a.log", "--", "b.log"}, {"a.log", "b.log"}},
+    };
+    for (const auto& line : lines) {
+        QCOMPARE(tsry::LogsOfCommandLine(static_cast<int>(line.argv.size()), line.argv.data()),
+                 line.logs);
+    }
 }
 
 void Form1Test::keyboardAlone() {
