@@ -2,11 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "conversion/records/record_table.h"
 #include "conversion/script/byte_sink.h"
+#include "conversion/script/float_literal.h"
 
 // The restore script: an opening block, one statement group per record, and a
 // closing block. Every line, the last included, ends with CR LF.
@@ -17,7 +19,10 @@
 // made of ASCII letters and digits, "_", ".", "+", "-" and spaces alone. No
 // field that is written may hold a NUL byte, where the compiler would stop
 // reading. A string longer than the compiler's longest literal is written as
-// several literals joined by " + ".
+// several literals joined by " + ". A float (the Value of a FLT record, the
+// PosX, PosY, PosZ and Facing of a location) is written as a literal that the
+// compilers read as the float nearest the logged text (FloatLiterals::Exact),
+// which is most often the text itself.
 
 namespace tsry {
 
@@ -74,6 +79,7 @@ class ScriptWriter {
 
     ByteSink& sink_;
     std::string pending_;
+    FloatLiterals floats_;
 };
 
 namespace detail {
