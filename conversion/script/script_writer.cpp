@@ -159,6 +159,15 @@ std::size_t& detail::MaxLiteralBytes() {
     return bytes;
 }
 
+bool WritesAGroup(const LogRecord& record) noexcept {
+    return StatementOf(record.Kind) != Statement::kNone;
+}
+
+std::size_t ScriptLayout::RecordsPerPart(std::size_t groups) const noexcept {
+    if (recordsPerPart) return *recordsPerPart;
+    return groups > kMostGroupsInOneMain ? kRecordsPerPartBySize : 0;
+}
+
 void CheckRecord(const LogRecord& record, std::uint64_t line) {
     const Statement statement = StatementOf(record.Kind);
     if (statement == Statement::kNone) return;

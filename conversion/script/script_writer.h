@@ -33,13 +33,31 @@ namespace tsry {
 // nothing always pass.
 void CheckRecord(const LogRecord& record, std::uint64_t line);
 
+// Whether `record` writes a statement group: a record of Kind INT, STR, FLT or
+// LOC.
+[[nodiscard]] bool WritesAGroup(const LogRecord& record) noexcept;
+
 // How the statement groups stand in the script.
 struct ScriptLayout {
-    // 0: all of them in main. N: in functions TSRYRestorePart1, 2, ... of the
-    // groups of at most N records each, in table order, which main schedules
-    // one after another with DelayCommand, so that each runs with the game's
+    // The game stops a script that runs more instructions than its limit
+    // allows, and a restore of more statement groups than this in one main
+    // may stop before its end.
+    static constexpr std::size_t kMostGroupsInOneMain = 4096;
+    // The records of a part when the size of the script chooses the layout:
+    // well within the lowest limit a server can set.
+    static constexpr std::size_t kRecordsPerPartBySize = 2000;
+
+    // Empty: chosen by the size of the script (RecordsPerPart). 0: all of
+    // them in main. N: in functions TSRYRestorePart1, 2, ... of the groups of
+    // at most N records each, in table order, which main schedules one after
+    // another with DelayCommand, so that each runs with the game's
     // instruction limit to itself.
-    std::size_t recordsPerPart = 0;
+    std::optional<std::size_t> recordsPerPart;
+
+    // The records of a part of a script of `groups` statement groups, 0 for
+    // one main: recordsPerPart when set; otherwise kRecordsPerPartBySize for
+    // more than kMostGroupsInOneMain groups, and 0 for as many or fewer.
+    [[nodiscard]] std::size_t RecordsPerPart(std::size_t groups) const noexcept;
 };
 
 class ScriptWriter {
