@@ -24,8 +24,7 @@ class CompilerReading {
 
   private:
     float value_ = 0;
-    float factor_ = 1;
-    bool fraction_ = false;
+    int fractionDigits_ = -1;  // the digits taken after the point; -1 before it
 };
 
 // Whether `text` is a decimal number: spaces, an optional sign ("-" or "+"),
@@ -50,9 +49,9 @@ class FloatLiterals {
     // the point, and always a point, that they read as that float, the
     // smallest of them when several have as few: "0.05" gives "0.050000002",
     // "359.999999" gives "360.0". Should no literal of at most
-    // kMostFractionDigits digits after the point read so, the nearest to it
-    // found, or `text` when none is nearer. The view lasts until the next
-    // call.
+    // kMostFractionDigits digits after the point read so, which happens past
+    // about 10^8, where the reading skips floats, `text` as it stands. The
+    // view lasts until the next call.
     std::string_view Exact(std::string_view text);
 
   private:
