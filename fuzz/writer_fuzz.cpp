@@ -240,11 +240,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         const std::string_view call = kind == "INT"   ? "    SetTSRYInt("
                                       : kind == "STR" ? "    SetTSRYString("
                                                       : "    SetTSRYFloat(";
-        const std::string value =
+        const std::string written =
             kind == "FLT" ? FloatWritten(record.Value) : std::string(record.Value);
-        TSRY_FUZZ_CHECK(
-            CallIs(lines[0], call,
-                   {{record.Name, true}, {value, kind == "STR"}, extras[0], extras[1], extras[2]}));
+        TSRY_FUZZ_CHECK(CallIs(
+            lines[0], call,
+            {{record.Name, true}, {written, kind == "STR"}, extras[0], extras[1], extras[2]}));
     }
     return 0;
 }
