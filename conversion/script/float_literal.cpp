@@ -4,7 +4,6 @@
 #include <array>
 #include <bit>
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <system_error>
 
@@ -212,16 +211,13 @@ class Walk {
 bool SearchLiteral(float target, std::string& literal) {
     Walk walk(target);
     if (target < kWholesReadExactly) {
-        // Every whole part reads exactly, and only the two at or just below
-        // the target can reach it.
-        const double whole = std::floor(static_cast<double>(target));
-        for (const double start : {whole - 1, whole}) {
-            if (start < 0) continue;
-            std::array<char, 16> digits;
-            const auto [end, error] =
-                std::to_chars(digits.begin(), digits.end(), static_cast<std::uint32_t>(start));
-            walk.Start({digits.data(), static_cast<std::size_t>(end - digits.data())}, 0);
-        }
+        // Every whole part reads exactly, and the target's own is the one to
+        // start from: a smaller one with nines after it reads at most about
+        // the target's whole part, which that reaches with ".0".
+        std::array<char, 16> digits;
+        const auto [end, error] =
+            std::to_chars(digits.begin(), digits.end(), static_cast<std::uint32_t>(target));
+        walk.Start({digits.data(), static_cast<std::size_t>(end - digits.data())}, 0);
     } else {
         // Digit by digit: the same count as the target's whole part.
         const int integerDigits = IntegerDigits(target);
