@@ -310,6 +310,17 @@ TEST_F(ConvertCommand, WritesMoreThan4096VariablesInPartsUnlessOneMain) {
     EXPECT_TRUE(ReadFile("tsry.nss") == test::PartsScript({part(0, 4097)}));
 }
 
+TEST_F(ConvertCommand, ListsFloatsAsLogged) {
+    // The script writes them as the compilers read them; the list shows the log.
+    WriteFile("floats.log",
+              "x<TS_RY>FLT#rate#0.05#0#0#0#\r\nx<TS_RY>LOC#at#a*56.61*1*2*3*#0#0#0#\r\n");
+    ASSERT_EQ(Run({"--list", "-o", "list.tsv", "floats.log"}).status, 0);
+    EXPECT_EQ(ReadFile("list.tsv"),
+              "name\tkind\tvalue\textra1\textra2\textra3\tsource\n"
+              "rate\tFLT\t0.05\t0\t0\t0\tfloats.log:1\n"
+              "at\tLOC\ta*56.61*1*2*3*\t0\t0\t0\tfloats.log:2\n");
+}
+
 TEST_F(ConvertCommand, AnswersHelpAndVersion) {
     const Outcome help = Run({"--help"});
     EXPECT_EQ(help.status, 0);
