@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"crlf", "lf", "cr"}));
     app.add_option("--seed", shape.seed, "Seed of the generator");
     app.add_flag("--tricky", shape.tricky, "Add awkward but valid lines");
+    app.add_flag("--floats", shape.floats,
+                 "Records of FLT and LOC alone, their numbers written as the game writes floats");
     bool oneLine = false;
     bool oneLineValue = false;
     app.add_flag("--one-line", oneLine, "One line of the given size holding one small record");

@@ -90,6 +90,31 @@ void AppendValue(std::string& out, std::string_view kind, Random& random, bool t
     }
 }
 
+// A float as the game writes one: a random one in [0, `range`), nine decimals,
+// padded to 18 characters.
+void AppendGameFloat(std::string& out, Random& random, double range) {
+    char text[64];
+    const auto value = static_cast<float>(random.Unit() * range);
+    const int n = std::snprintf(text, sizeof text, "%18.9f", static_cast<double>(value));
+    out.append(text, static_cast<std::size_t>(n));
+}
+
+// The Value of a record of `kind`, FLT or LOC, made of game floats: a rate, or
+// a place in an area and a facing.
+void AppendFloatValue(std::string& out, std::string_view kind, Random& random) {
+    if (kind == "FLT") {
+        AppendGameFloat(out, random, 1000.0);
+        return;
+    }
+    out += "ar_area_";
+    AppendNumber(out, random.Below(200));
+    for (const double range : {320.0, 320.0, 20.0, 360.0}) {
+        out += '*';
+        AppendGameFloat(out, random, range);
+    }
+    out += '*';
+}
+
 }  // namespace
 
 std::uint64_t ParseSize(std::string_view text) {
@@ -159,7 +184,8 @@ std::uint64_t GenerateLog(const LogShape& shape, std::ostream& out) {
         const std::size_t lineStart = buffer.size();
         AppendTimestamp(buffer, second);
         if (random.Unit() < shape.taggedShare) {
-            std::string_view kind = kKinds[random.Below(kKinds.size())];
+            std::string_view kind =
+                shape.floats ? kKinds[2 + random.Below(2)] : kKinds[random.Below(kKinds.size())];
             if (shape.tricky) {
                 const std::uint64_t odd = random.Below(40);
                 if (odd == 0) kind = kOddKinds[random.Below(kOddKinds.size())];
@@ -171,7 +197,11 @@ std::uint64_t GenerateLog(const LogShape& shape, std::ostream& out) {
             buffer += '#';
             AppendName(buffer, random.Below(names));
             buffer += '#';
-            AppendValue(buffer, kind, random, shape.tricky);
+            if (shape.floats) {
+                AppendFloatValue(buffer, kind, random);
+            } else {
+                AppendValue(buffer, kind, random, shape.tricky);
+            }
             buffer += '#';
             AppendNumber(buffer, random.Below(3));
             buffer += "#0#";

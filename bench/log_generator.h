@@ -21,6 +21,9 @@ struct LogShape {
     // unknown kinds, tags at the start of a line, two tags, long lines, a last
     // line without its end.
     bool tricky = false;
+    // Records of FLT and LOC alone, their numbers random floats written as the
+    // game writes floats: nine decimals, padded with spaces to 18 characters.
+    bool floats = false;
 };
 
 // Writes one line of about `bytes` bytes holding one record: half of it server

@@ -1,6 +1,7 @@
 // Inner pieces of the conversion, one at a time, for tuning.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -9,6 +10,7 @@
 #include "conversion/reading/file_source.h"
 #include "conversion/reading/line_reader.h"
 #include "conversion/records/record_table.h"
+#include "conversion/script/float_literal.h"
 #include "conversion/script/script_writer.h"
 
 namespace {
@@ -106,6 +108,25 @@ void BM_WriteRecords(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(table.size()));
 }
 BENCHMARK(BM_WriteRecords);
+
+// The literal written for a float as the game writes one: Arg(0) the texts
+// the compilers already read as logged, Arg(1) those that need another.
+void BM_FloatLiteral(benchmark::State& state) {
+    const bool other = state.range(0) != 0;
+    std::vector<std::string> texts;
+    tsry::FloatLiterals literals;
+    for (std::uint32_t i = 0; texts.size() < 4096; ++i) {
+        char text[32];
+        const auto value = static_cast<float>((i * 2654435761u % 3200000u) / 10000.0);
+        std::snprintf(text, sizeof text, "%18.9f", static_cast<double>(value));
+        if ((literals.Exact(text) != std::string_view(text)) == other) texts.emplace_back(text);
+    }
+    for (auto _ : state) {
+        for (const std::string& text : texts) benchmark::DoNotOptimize(literals.Exact(text).data());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(texts.size()));
+}
+BENCHMARK(BM_FloatLiteral)->Arg(0)->Arg(1);
 
 }  // namespace
 

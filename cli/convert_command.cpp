@@ -28,11 +28,6 @@ namespace {
 
 constexpr const char* kProgramName = "tsry-convert";
 
-// More statement groups than this in one main, and the game may stop the
-// script before its end.
-constexpr std::size_t kGroupsWithoutNote = 4096;
-constexpr std::size_t kSuggestedPartSize = 2000;
-
 // Progress on a terminal line, following the reading of the log: a bar for a
 // plain file, whose size is known; the amount read for a stream. Redrawn only
 // when what it shows changes.
@@ -149,6 +144,7 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
     bool count = false;
     bool list = false;
     std::size_t recordsPerPart = 0;
+    bool oneMain = false;
     bool forceProgress = false;
     bool reportReading = false;
     app.add_option("LOG", logs,
@@ -164,17 +160,25 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
     auto* partsOption =
         app.add_option("--parts", recordsPerPart,
                        "Restore in parts of at most N records each, which the script runs one "
-                       "after another, so that the game's instruction limit applies to each part")
+                       "after another, so that the game's instruction limit applies to each part "
+                       "(by default 2000, once there are more than 4096 variables)")
             ->option_text("N")
             ->check(CheckWholeNumber, "");
+    auto* oneMainFlag =
+        app.add_flag("--one-main", oneMain,
+                     "Restore every variable in one main, however many there are, for a server "
+                     "whose instruction limit is raised")
+            ->excludes(partsOption);
     auto* countFlag =
         app.add_flag("--count", count, "Print the number of lines of the logs and exit")
             ->excludes(outputOption)
-            ->excludes(partsOption);
+            ->excludes(partsOption)
+            ->excludes(oneMainFlag);
     app.add_flag("--list", list,
                  "Write no script: list every variable, in the order the script would restore "
                  "them, as tab-separated values (name, kind, value, extra1-3, source)")
         ->excludes(partsOption)
+        ->excludes(oneMainFlag)
         ->excludes(countFlag);
     // For tests and benchmarks: progress as on a terminal, and the way the
     // log was read.
@@ -218,21 +222,28 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
         PrintedStatus status;
         const std::filesystem::path outputPath =
             PathFromUtf8(output.empty() ? std::string(kDefaultScriptName) : output);
+        ScriptLayout layout;
+        if (recordsPerPart != 0) layout.recordsPerPart = recordsPerPart;
+        if (oneMain) layout.recordsPerPart = 0;
         const ConversionSummary summary =
-            ParseLog(set, std::nullopt, progress, status, outputPath, ScriptLayout{recordsPerPart});
+            ParseLog(set, std::nullopt, progress, status, outputPath, layout);
         if (reportReading) {
             err << "reading: " << ReadingWayName(ChosenReadingWay()) << '\n'
                 << "scans: " << LineScansName() << '\n';
         }
-        // Standard output may be where the script itself went.
+        // Standard output may be where the script itself went. The status's
+        // lines on one line.
         std::ostream& told = summary.direct ? err : out;
-        told << status.text() << '\n';
-        if (summary.parts == 0 && summary.groups > kGroupsWithoutNote) {
+        std::string said = status.text();
+        std::replace(said.begin(), said.end(), '\n', ' ');
+        told << said << '\n';
+        if (summary.parts == 0 && summary.groups > ScriptLayout::kMostGroupsInOneMain) {
             told << std::flush;
             err << kProgramName << ": note: the script restores " << summary.groups
                 << " variables in one go; the game may stop a script that long before its end "
                    "unless its instruction limit is raised. --parts "
-                << kSuggestedPartSize << " splits it into parts that run one after another.\n";
+                << ScriptLayout::kRecordsPerPartBySize
+                << " splits it into parts that run one after another.\n";
         }
         return 0;
     } catch (const ConversionError& e) {

@@ -19,19 +19,25 @@ namespace {
 constexpr std::size_t kRecordsPerReport = 4096;
 
 // Every check that can fail on a record, over the whole table, before the
-// first byte of the script is written.
-void CheckTable(const RecordTable& table) {
-    for (std::size_t i = 0; i < table.size(); ++i) CheckRecord(table[i], table.LineOf(i));
+// first byte of the script is written. Returns the number of statement groups
+// the script will hold.
+std::size_t CheckTable(const RecordTable& table) {
+    std::size_t groups = 0;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        CheckRecord(table[i], table.LineOf(i));
+        if (WritesAGroup(table[i])) ++groups;
+    }
+    return groups;
 }
 
 // The whole script from the table, in the given layout. Every check runs
 // before the first byte is written.
 ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps, ScriptWriter& writer,
                               ProgressSink& progress, ScriptLayout layout) {
-    CheckTable(table);
+    const std::size_t groups = CheckTable(table);
     ConversionSummary summary;
     summary.records = table.size();
-    const std::size_t perPart = table.empty() ? 0 : layout.recordsPerPart;
+    const std::size_t perPart = table.empty() ? 0 : layout.RecordsPerPart(groups);
     if (perPart == 0) {
         writer.WriteOpening();
     } else {
@@ -60,12 +66,19 @@ ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps, Scr
 
 }  // namespace
 
-std::string CompletionText(const std::filesystem::path& outputPath, bool direct) {
+std::string CompletionText(const std::filesystem::path& outputPath, bool direct,
+                           std::size_t parts) {
+    std::string text;
     if (outputPath == std::filesystem::path(kStandardOutput)) {
-        return "Parsing complete, script written to standard output.";
+        text = "Parsing complete, script written to standard output.";
+    } else if (direct) {
+        text = "Parsing complete, script written to " + PathText(outputPath) + ".";
+    } else {
+        text = "Parsing complete, " + PathText(outputPath.filename()) + " created.";
     }
-    if (direct) return "Parsing complete, script written to " + PathText(outputPath) + ".";
-    return "Parsing complete, " + PathText(outputPath.filename()) + " created.";
+    if (parts == 1) text += "\nIn 1 part, run after main.";
+    if (parts > 1) text += "\nIn " + std::to_string(parts) + " parts, run one after another.";
+    return text;
 }
 
 ConversionSummary ConvertLog(LineReader& log, ByteSink& script, ProgressSink& progress,
@@ -107,7 +120,7 @@ ConversionSummary ParseLog(const LogSet& logs, std::optional<std::uint64_t> line
         output.Commit();
         summary.direct = output.direct();
 
-        status.SetText(CompletionText(outputPath, output.direct()));
+        status.SetText(CompletionText(outputPath, output.direct(), summary.parts));
         progress.Hide();
         return summary;
     } catch (...) {

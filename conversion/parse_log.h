@@ -39,9 +39,10 @@ ConversionSummary ParseLog(const LogSet& logs, std::optional<std::uint64_t> line
 // the restore script to `outputPath`, replacing it whole or, on failure, not at
 // all (see ReplacementFile; "-" is standard output). Every check that can fail
 // runs before the first byte of the script is written. `lineCount` is the log's line count as last
-// counted, if ever; it sizes the progress range to 2 * lineCount. Ends with the status "Parsing
-// complete, <file name> created." and hides the progress bar. Throws ConversionError, leaving the
-// progress bar as it was.
+// counted, if ever; it sizes the progress range to 2 * lineCount. The statement groups stand
+// as `layout` says: by default, in parts once there are more than the game may run in one go.
+// Ends with the status CompletionText and hides the progress bar. Throws ConversionError,
+// leaving the progress bar as it was.
 ConversionSummary ParseLog(const std::filesystem::path& logPath,
                            std::optional<std::uint64_t> lineCount, ProgressSink& progress,
                            StatusText& status,
@@ -55,8 +56,11 @@ ConversionSummary ParseLog(const std::filesystem::path& logPath,
 ConversionSummary ConvertLog(LineReader& log, ByteSink& script, ProgressSink& progress,
                              ScriptLayout layout = {});
 
-// The status text of a successful run that wrote `outputPath`.
+// The status text of a successful run that wrote `outputPath`: "Parsing
+// complete, <file name> created.", and for a script in parts a second line
+// that says how many, such as "In 21 parts, run one after another.", short
+// enough for the window's status line.
 [[nodiscard]] std::string CompletionText(const std::filesystem::path& outputPath,
-                                         bool direct = false);
+                                         bool direct = false, std::size_t parts = 0);
 
 }  // namespace tsry

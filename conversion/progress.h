@@ -23,7 +23,8 @@ class ProgressSink {
     virtual void SetBytesRead(std::uint64_t /*bytes*/, std::uint64_t /*size*/) {}
 };
 
-// The one-line status text a run sets when it succeeds.
+// The status text a run sets when it succeeds: one line, or two separated by
+// "\n" for a script in parts.
 class StatusText {
   public:
     virtual ~StatusText() = default;

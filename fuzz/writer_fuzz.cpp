@@ -4,13 +4,16 @@
 // it should be: the expected function with the expected number of arguments,
 // its string literals (decoded by the compiler's escape rules and joined
 // where " + " joins them) equal to the fields, no literal longer than the
-// limit, and the fields written as they stand equal to the fields.
+// limit, and the fields written as they stand equal to the fields, but for
+// floats, which are the literals that FloatLiterals chooses, read by the
+// compilers as the fields' nearest floats.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "conversion/platform/conversion_error.h"
+#include "conversion/script/float_literal.h"
 #include "conversion/script/script_writer.h"
 #include "fuzz/fuzz_input.h"
 #include "tests/model.h"
@@ -118,6 +121,25 @@ bool CallIs(std::string_view line, std::string_view prefix, const std::vector<Ex
     return true;
 }
 
+// What a float field is written as; whenever that is not the field, the
+// compilers read it as the float nearest the field.
+std::string FloatWritten(std::string_view field) {
+    tsry::FloatLiterals literals;
+    std::string written(literals.Exact(field));
+    if (written != field) {
+        std::string_view number = field.substr(field.find_first_not_of(' '));
+        const bool negative = number.front() == '-';
+        if (negative || number.front() == '+') number.remove_prefix(1);
+        const float nearest = std::strtof(std::string(number).c_str(), nullptr);
+        const float read = tsry::ReadAsCompilers(written);
+        TSRY_FUZZ_CHECK(tsry::IsDecimalNumber(written));
+        TSRY_FUZZ_CHECK(written.find('.') != std::string::npos);
+        TSRY_FUZZ_CHECK(read == (negative ? -nearest : nearest) ||
+                        tsry::ReadAsCompilers(field) != (negative ? -nearest : nearest));
+    }
+    return written;
+}
+
 bool HasNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 
 bool Writable(std::string_view text, bool quoted) {
@@ -202,10 +224,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (kind == "LOC") {
         TSRY_FUZZ_CHECK(lines.size() == 4);
         TSRY_FUZZ_CHECK(CallIs(lines[0], "    oTYArea=GetObjectByTag(", {{parts[0], true}}));
-        TSRY_FUZZ_CHECK(CallIs(lines[1], "    vTYVector=Vector(",
-                               {{parts[1], false}, {parts[2], false}, {parts[3], false}}));
+        const std::string x = FloatWritten(parts[1]);
+        const std::string y = FloatWritten(parts[2]);
+        const std::string z = FloatWritten(parts[3]);
+        const std::string facing = FloatWritten(parts[4]);
+        TSRY_FUZZ_CHECK(
+            CallIs(lines[1], "    vTYVector=Vector(", {{x, false}, {y, false}, {z, false}}));
         TSRY_FUZZ_CHECK(CallIs(lines[2], "    lTYLoc=Location(",
-                               {{"oTYArea", false}, {"vTYVector", false}, {parts[4], false}}));
+                               {{"oTYArea", false}, {"vTYVector", false}, {facing, false}}));
         TSRY_FUZZ_CHECK(
             CallIs(lines[3], "    SetTSRYLocationC(",
                    {{record.Name, true}, {"lTYLoc", false}, extras[0], extras[1], extras[2]}));
@@ -214,9 +240,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         const std::string_view call = kind == "INT"   ? "    SetTSRYInt("
                                       : kind == "STR" ? "    SetTSRYString("
                                                       : "    SetTSRYFloat(";
+        const std::string written =
+            kind == "FLT" ? FloatWritten(record.Value) : std::string(record.Value);
         TSRY_FUZZ_CHECK(CallIs(
             lines[0], call,
-            {{record.Name, true}, {record.Value, kind == "STR"}, extras[0], extras[1], extras[2]}));
+            {{record.Name, true}, {written, kind == "STR"}, extras[0], extras[1], extras[2]}));
     }
     return 0;
 }

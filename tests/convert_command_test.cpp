@@ -158,6 +158,10 @@ TEST_F(ConvertCommand, ExitsTwoOnUsageErrorsSayingWhatIsWrong) {
         {{"--parts", "99999999999999999999", "server.log"},
          "--parts: \"99999999999999999999\" is too large"},
         {{"--list", "--parts", "2", "server.log"}, "--parts and --list cannot be used together"},
+        {{"--parts", "2", "--one-main", "server.log"},
+         "--parts and --one-main cannot be used together"},
+        {{"--one-main", "--list", "server.log"}, "--one-main and --list cannot be used together"},
+        {{"--one-main", "--count", "server.log"}, "--one-main and --count cannot be used together"},
         {{"--list", "--count", "server.log"}, "--count and --list cannot be used together"},
         {{"-", "server.log", "-"}, "- (standard input) can stand only once among the logs"},
     };
@@ -176,21 +180,6 @@ TEST_F(ConvertCommand, ExitsTwoOnUsageErrorsSayingWhatIsWrong) {
 constexpr std::string_view kFourRecords =
     "x<TS_RY>INT#a#1#0#0#0#\r\nx<TS_RY>OBJ#o#1#0#0#0#\r\n"
     "x<TS_RY>STR#b#hi#0#0#0#\r\nx<TS_RY>FLT#c#1.5#0#0#0#\r\n";
-
-// The script in parts, each part the statements given.
-std::string PartsScript(const std::vector<std::vector<std::string>>& parts) {
-    std::string script = test::ScriptOpening().substr(0, test::ScriptOpening().find("void main"));
-    std::vector<std::string> schedule;
-    for (std::size_t p = 1; p <= parts.size(); ++p) {
-        const std::string name = "TSRYRestorePart" + std::to_string(p);
-        script += test::CrLf({"void " + name + "()", "{", "    object oTYArea;",
-                              "    vector vTYVector;", "    location lTYLoc;", " "});
-        script += test::CrLf(parts[p - 1]) + test::CrLf({" ", "}", " "});
-        schedule.push_back("    DelayCommand(0.0, " + name + "());");
-    }
-    return script + test::CrLf({"void main()", "{"}) + test::CrLf(schedule) +
-           test::CrLf({" ", "}"});
-}
 
 TEST_F(ConvertCommand, WritesTheScriptInParts) {
     WriteFile("four.log", kFourRecords);
@@ -236,9 +225,9 @@ TEST_F(ConvertCommand, WritesTheScriptInParts) {
     const std::string b = "    SetTSRYString(\"b\", \"hi\", 0, 0, 0);";
     const std::string c = "    SetTSRYFloat(\"c\", 1.5, 0, 0, 0);";
     ASSERT_EQ(Run({"--parts", "1", "-o", "one.nss", "four.log"}).status, 0);
-    EXPECT_EQ(ReadFile("one.nss"), PartsScript({{a}, {}, {b}, {c}}));
+    EXPECT_EQ(ReadFile("one.nss"), test::PartsScript({{a}, {}, {b}, {c}}));
     ASSERT_EQ(Run({"--parts", "9", "four.log"}).status, 0);
-    EXPECT_EQ(ReadFile("tsry.nss"), PartsScript({{a, b, c}}));
+    EXPECT_EQ(ReadFile("tsry.nss"), test::PartsScript({{a, b, c}}));
     // No records: the same script as without parts.
     WriteFile("empty.log", "chatter\r\n");
     ASSERT_EQ(Run({"--parts", "3", "empty.log"}).status, 0);
@@ -285,25 +274,71 @@ TEST_F(ConvertCommand, SplitsALargeRestoreIntoPartsThatMainSchedulesInOrder) {
     EXPECT_EQ(scheduled.size(), 25u);
 }
 
-TEST_F(ConvertCommand, NotesAScriptTooLongForTheGameWithoutParts) {
-    for (const int records : {4096, 4097}) {
-        std::string log = "x<TS_RY>OBJ#o#1#0#0#0#\n";  // writes nothing: not counted
-        for (int i = 0; i < records; ++i)
-            log += "x<TS_RY>INT#v" + std::to_string(i) + "#1#0#0#0#\n";
-        WriteFile("many.log", log);
-        const Outcome outcome = Run({"many.log"});
-        EXPECT_EQ(outcome.status, 0);
-        EXPECT_EQ(outcome.out, "Parsing complete, tsry.nss created.\n");
-        if (records == 4096) {
-            EXPECT_EQ(outcome.err, "");
-        } else {
-            EXPECT_EQ(outcome.err,
-                      "tsry-convert: note: the script restores 4097 variables in one go; the game "
-                      "may stop a script that long before its end unless its instruction limit is "
-                      "raised. --parts 2000 splits it into parts that run one after another.\n");
-        }
-        EXPECT_EQ(Run({"--parts", "5000", "many.log"}).err, "");
+TEST_F(ConvertCommand, WritesMoreThan4096VariablesInPartsUnlessOneMain) {
+    // A record of a kind that writes nothing counts towards a part, not
+    // towards the 4096.
+    std::string log = "x<TS_RY>OBJ#o#1#0#0#0#\n";
+    std::vector<std::string> groups;
+    for (int i = 0; i < 4097; ++i) {
+        log += "x<TS_RY>INT#v" + std::to_string(i) + "#1#0#0#0#\n";
+        groups.push_back("    SetTSRYInt(\"v" + std::to_string(i) + "\", 1, 0, 0, 0);");
     }
+    const auto oneMain = [&groups](std::size_t count) {
+        return test::ScriptOpening() +
+               test::CrLf({groups.begin(), groups.begin() + static_cast<std::ptrdiff_t>(count)}) +
+               test::ScriptClosing();
+    };
+    const auto part = [&groups](std::size_t from, std::size_t to) {
+        return std::vector<std::string>(groups.begin() + static_cast<std::ptrdiff_t>(from),
+                                        groups.begin() + static_cast<std::ptrdiff_t>(to));
+    };
+    const std::string note =
+        "tsry-convert: note: the script restores 4097 variables in one go; the game may stop a "
+        "script that long before its end unless its instruction limit is raised. --parts 2000 "
+        "splits it into parts that run one after another.\n";
+
+    // 4096: one main, as always.
+    WriteFile("many.log", log.substr(0, log.rfind("x<TS_RY>")));
+    Outcome outcome = Run({"many.log"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, "Parsing complete, tsry.nss created.\n");
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_TRUE(ReadFile("tsry.nss") == oneMain(4096));
+
+    // 4097: parts of 2000 records, the first holding the one that writes
+    // nothing.
+    WriteFile("many.log", log);
+    outcome = Run({"many.log"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out,
+              "Parsing complete, tsry.nss created. In 3 parts, run one after another.\n");
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_TRUE(ReadFile("tsry.nss") ==
+                test::PartsScript({part(0, 1999), part(1999, 3999), part(3999, 4097)}));
+
+    // --one-main: one main whatever the size, and the note.
+    outcome = Run({"--one-main", "many.log"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, "Parsing complete, tsry.nss created.\n");
+    EXPECT_EQ(outcome.err, note);
+    EXPECT_TRUE(ReadFile("tsry.nss") == oneMain(4097));
+
+    // --parts N as before.
+    outcome = Run({"--parts", "5000", "many.log"});
+    EXPECT_EQ(outcome.out, "Parsing complete, tsry.nss created. In 1 part, run after main.\n");
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_TRUE(ReadFile("tsry.nss") == test::PartsScript({part(0, 4097)}));
+}
+
+TEST_F(ConvertCommand, ListsFloatsAsLogged) {
+    // The script writes them as the compilers read them; the list shows the log.
+    WriteFile("floats.log",
+              "x<TS_RY>FLT#rate#0.05#0#0#0#\r\nx<TS_RY>LOC#at#a*56.61*1*2*3*#0#0#0#\r\n");
+    ASSERT_EQ(Run({"--list", "-o", "list.tsv", "floats.log"}).status, 0);
+    EXPECT_EQ(ReadFile("list.tsv"),
+              "name\tkind\tvalue\textra1\textra2\textra3\tsource\n"
+              "rate\tFLT\t0.05\t0\t0\t0\tfloats.log:1\n"
+              "at\tLOC\ta*56.61*1*2*3*\t0\t0\t0\tfloats.log:2\n");
 }
 
 TEST_F(ConvertCommand, AnswersHelpAndVersion) {

@@ -83,6 +83,15 @@ TEST_F(Commands, BrowseThenParse) {
     EXPECT_TRUE(controls_.errors.empty());
 }
 
+TEST_F(Commands, ParseWritesALargeRestoreInPartsAndSaysSo) {
+    WriteFile("large.log", test::LargeRestoreLog());
+    controls_.path = LogPath("large.log");
+    commands_.ParseLog();
+    EXPECT_TRUE(ReadFile("tsry.nss") == test::LargeRestoreScript());
+    EXPECT_EQ(controls_.status,
+              "Parsing complete, tsry.nss created.\nIn 3 parts, run one after another.");
+}
+
 TEST_F(Commands, ParseWithoutBrowseHasAnEmptyRange) {
     controls_.path = LogPath();
     commands_.ParseLog();

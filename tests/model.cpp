@@ -1,5 +1,7 @@
 #include "tests/model.h"
 
+#include "conversion/script/float_literal.h"
+
 namespace tsry::model {
 
 std::string ScriptOpening() {
@@ -177,17 +179,21 @@ ModelResult Model(const std::string& log, std::size_t literalLimit) {
             }
         }
         const std::string tail = ", " + f[3] + ", " + f[4] + ", " + f[5] + ");\r\n";
+        // Floats as the literals the compilers read exactly, tested on their own.
+        FloatLiterals floats;
+        auto exact = [&floats](const std::string& text) { return std::string(floats.Exact(text)); };
         if (kind == "INT") {
             s += "    SetTSRYInt(" + Quoted(f[1], literalLimit) + ", " + f[2] + tail;
         } else if (kind == "STR") {
             s += "    SetTSRYString(" + Quoted(f[1], literalLimit) + ", " +
                  Quoted(f[2], literalLimit) + tail;
         } else if (kind == "FLT") {
-            s += "    SetTSRYFloat(" + Quoted(f[1], literalLimit) + ", " + f[2] + tail;
+            s += "    SetTSRYFloat(" + Quoted(f[1], literalLimit) + ", " + exact(f[2]) + tail;
         } else {
             s += "    oTYArea=GetObjectByTag(" + Quoted(p[0], literalLimit) + ");\r\n";
-            s += "    vTYVector=Vector(" + p[1] + ", " + p[2] + ", " + p[3] + ");\r\n";
-            s += "    lTYLoc=Location(oTYArea, vTYVector, " + p[4] + ");\r\n";
+            s += "    vTYVector=Vector(" + exact(p[1]) + ", " + exact(p[2]) + ", " + exact(p[3]) +
+                 ");\r\n";
+            s += "    lTYLoc=Location(oTYArea, vTYVector, " + exact(p[4]) + ");\r\n";
             s += "    SetTSRYLocationC(" + Quoted(f[1], literalLimit) + ", lTYLoc" + tail;
         }
     }

@@ -2,7 +2,8 @@
 
 // A plain model of the conversion, written for clarity alone: a byte-at-a-time
 // line splitter, a linear-scan table and string concatenation. The tests and
-// the fuzz targets hold the engine to it.
+// the fuzz targets hold the engine to it. Floats are written as the literals
+// that FloatLiterals chooses, which has tests of its own.
 
 #include <cstdint>
 #include <string>

@@ -128,6 +128,33 @@ TEST(ScriptWriter, WritesPlainValuesAsTheyStand) {
               }));
 }
 
+TEST(ScriptWriter, WritesFloatsAsLiteralsTheCompilersReadAsLogged) {
+    // Every float field, and only those: a Value of 0.05 or a coordinate of
+    // 56.61 would arrive a step off if written as logged.
+    EXPECT_EQ(Statements({
+                  "x<TS_RY>FLT#rate#0.05#0.05#0#0#",
+                  "x<TS_RY>FLT#pad#       0.699999988#0#0#0#",
+                  "x<TS_RY>LOC#at#0.05*56.61*       0.699999988*-0.05*359.999999*#0#0#0.05#",
+                  "x<TS_RY>LOC#same#a*1.5*-2.25*0*  90.0*#0#0#0#",
+                  "x<TS_RY>INT#count#0.05#0#0#0#",
+                  "x<TS_RY>STR#text#0.05#0#0#0#",
+              }),
+              CrLf({
+                  "    SetTSRYFloat(\"rate\", 0.050000002, 0.05, 0, 0);",
+                  "    SetTSRYFloat(\"pad\", 0.7, 0, 0, 0);",
+                  "    oTYArea=GetObjectByTag(\"0.05\");",
+                  "    vTYVector=Vector(56.610002, 0.7, -0.050000002);",
+                  "    lTYLoc=Location(oTYArea, vTYVector, 360.0);",
+                  "    SetTSRYLocationC(\"at\", lTYLoc, 0, 0, 0.05);",
+                  "    oTYArea=GetObjectByTag(\"a\");",
+                  "    vTYVector=Vector(1.5, -2.25, 0);",
+                  "    lTYLoc=Location(oTYArea, vTYVector,   90.0);",
+                  "    SetTSRYLocationC(\"same\", lTYLoc, 0, 0, 0);",
+                  "    SetTSRYInt(\"count\", 0.05, 0, 0, 0);",
+                  "    SetTSRYString(\"text\", \"0.05\", 0, 0, 0);",
+              }));
+}
+
 TEST(ScriptWriter, RejectsScriptCodeInFieldsWrittenAsTheyStand) {
     // A player who gets text into the log must not get a call into the script.
     const std::string code = "1, 0, 0, 0); SetTSRYInt(\"pwned\", 1";

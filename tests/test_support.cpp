@@ -99,6 +99,34 @@ std::string WindowLogScript() {
            ScriptClosing();
 }
 
+std::string PartsScript(const std::vector<std::vector<std::string>>& parts) {
+    std::string script = ScriptOpening().substr(0, ScriptOpening().find("void main"));
+    std::vector<std::string> schedule;
+    for (std::size_t p = 1; p <= parts.size(); ++p) {
+        const std::string name = "TSRYRestorePart" + std::to_string(p);
+        script += CrLf({"void " + name + "()", "{", "    object oTYArea;", "    vector vTYVector;",
+                        "    location lTYLoc;", " "});
+        script += CrLf(parts[p - 1]) + CrLf({" ", "}", " "});
+        schedule.push_back("    DelayCommand(0.0, " + name + "());");
+    }
+    return script + CrLf({"void main()", "{"}) + CrLf(schedule) + CrLf({" ", "}"});
+}
+
+std::string LargeRestoreLog() {
+    std::string log;
+    for (int i = 0; i < 4097; ++i) log += "[t] <TS_RY>INT#v" + std::to_string(i) + "#1#0#0#0#\r\n";
+    return log;
+}
+
+std::string LargeRestoreScript() {
+    std::vector<std::vector<std::string>> parts(3);
+    for (int i = 0; i < 4097; ++i) {
+        parts[static_cast<std::size_t>(i / 2000)].push_back("    SetTSRYInt(\"v" +
+                                                            std::to_string(i) + "\", 1, 0, 0, 0);");
+    }
+    return PartsScript(parts);
+}
+
 std::string GoldScript() {
     return ScriptOpening() + CrLf({"    SetTSRYInt(\"gold\", 150, 0, 0, 0);"}) + ScriptClosing();
 }

@@ -153,6 +153,14 @@ inline constexpr std::string_view kWindowLog =
     "[t] <TS_RY>INT#gold#200#1#2#y#\r\n[t] end";
 [[nodiscard]] std::string WindowLogScript();
 
+// The script in parts, each part holding the statement lines given.
+[[nodiscard]] std::string PartsScript(const std::vector<std::vector<std::string>>& parts);
+
+// A log of 4097 records, v0 to v4096 each 1, one more than the game may run in
+// one main, and its script, in parts of 2000.
+[[nodiscard]] std::string LargeRestoreLog();
+[[nodiscard]] std::string LargeRestoreScript();
+
 // A log of one record, gold = 150, and its script.
 inline constexpr std::string_view kGoldLog = "[t] <TS_RY>INT#gold#150#0#0#0#\r\n";
 [[nodiscard]] std::string GoldScript();

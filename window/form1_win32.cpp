@@ -278,7 +278,13 @@ void Win32Form1::SetPathText(std::string_view text) {
 }
 
 void Win32Form1::SetStatus(std::string_view text) {
-    ::SetWindowTextW(control(kLblInfo), Wide(text).c_str());
+    // A line of the status ends with CR LF, as Windows breaks text.
+    std::wstring lines;
+    for (const wchar_t c : Wide(text)) {
+        if (c == L'\n') lines += L'\r';
+        lines += c;
+    }
+    ::SetWindowTextW(control(kLblInfo), lines.c_str());
 }
 
 void Win32Form1::SetStatusTip(std::string_view text) {

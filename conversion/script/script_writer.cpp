@@ -159,6 +159,15 @@ std::size_t& detail::MaxLiteralBytes() {
     return bytes;
 }
 
+bool WritesAGroup(const LogRecord& record) noexcept {
+    return StatementOf(record.Kind) != Statement::kNone;
+}
+
+std::size_t ScriptLayout::RecordsPerPart(std::size_t groups) const noexcept {
+    if (recordsPerPart) return *recordsPerPart;
+    return groups > kMostGroupsInOneMain ? kRecordsPerPartBySize : 0;
+}
+
 void CheckRecord(const LogRecord& record, std::uint64_t line) {
     const Statement statement = StatementOf(record.Kind);
     if (statement == Statement::kNone) return;
@@ -319,7 +328,7 @@ bool ScriptWriter::WriteRecord(const LogRecord& record, std::uint64_t line) {
             PutNameAndExtras("    SetTSRYString(", record, ", ", record.Value, true);
             break;
         case Statement::kFloat:
-            PutNameAndExtras("    SetTSRYFloat(", record, ", ", record.Value, false);
+            PutNameAndExtras("    SetTSRYFloat(", record, ", ", floats_.Exact(record.Value), false);
             break;
         case Statement::kLocation: {
             const LocationParts part = SplitLocation(record, line);
@@ -328,15 +337,15 @@ bool ScriptWriter::WriteRecord(const LogRecord& record, std::uint64_t line) {
             Put(");");
             Put(kEol);
             Put("    vTYVector=Vector(");
-            Put(part[1]);
+            Put(floats_.Exact(part[1]));
             Put(", ");
-            Put(part[2]);
+            Put(floats_.Exact(part[2]));
             Put(", ");
-            Put(part[3]);
+            Put(floats_.Exact(part[3]));
             Put(");");
             Put(kEol);
             Put("    lTYLoc=Location(oTYArea, vTYVector, ");
-            Put(part[4]);
+            Put(floats_.Exact(part[4]));
             Put(");");
             Put(kEol);
             PutNameAndExtras("    SetTSRYLocationC(", record, ", lTYLoc", {}, false);

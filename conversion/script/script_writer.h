@@ -2,11 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "conversion/records/record_table.h"
 #include "conversion/script/byte_sink.h"
+#include "conversion/script/float_literal.h"
 
 // The restore script: an opening block, one statement group per record, and a
 // closing block. Every line, the last included, ends with CR LF.
@@ -17,7 +19,10 @@
 // made of ASCII letters and digits, "_", ".", "+", "-" and spaces alone. No
 // field that is written may hold a NUL byte, where the compiler would stop
 // reading. A string longer than the compiler's longest literal is written as
-// several literals joined by " + ".
+// several literals joined by " + ". A float (the Value of a FLT record, the
+// PosX, PosY, PosZ and Facing of a location) is written as a literal that the
+// compilers read as the float nearest the logged text (FloatLiterals::Exact),
+// which is most often the text itself.
 
 namespace tsry {
 
@@ -28,13 +33,31 @@ namespace tsry {
 // nothing always pass.
 void CheckRecord(const LogRecord& record, std::uint64_t line);
 
+// Whether `record` writes a statement group: a record of Kind INT, STR, FLT or
+// LOC.
+[[nodiscard]] bool WritesAGroup(const LogRecord& record) noexcept;
+
 // How the statement groups stand in the script.
 struct ScriptLayout {
-    // 0: all of them in main. N: in functions TSRYRestorePart1, 2, ... of the
-    // groups of at most N records each, in table order, which main schedules
-    // one after another with DelayCommand, so that each runs with the game's
+    // The game stops a script that runs more instructions than its limit
+    // allows, and a restore of more statement groups than this in one main
+    // may stop before its end.
+    static constexpr std::size_t kMostGroupsInOneMain = 4096;
+    // The records of a part when the size of the script chooses the layout:
+    // well within the lowest limit a server can set.
+    static constexpr std::size_t kRecordsPerPartBySize = 2000;
+
+    // Empty: chosen by the size of the script (RecordsPerPart). 0: all of
+    // them in main. N: in functions TSRYRestorePart1, 2, ... of the groups of
+    // at most N records each, in table order, which main schedules one after
+    // another with DelayCommand, so that each runs with the game's
     // instruction limit to itself.
-    std::size_t recordsPerPart = 0;
+    std::optional<std::size_t> recordsPerPart;
+
+    // The records of a part of a script of `groups` statement groups, 0 for
+    // one main: recordsPerPart when set; otherwise kRecordsPerPartBySize for
+    // more than kMostGroupsInOneMain groups, and 0 for as many or fewer.
+    [[nodiscard]] std::size_t RecordsPerPart(std::size_t groups) const noexcept;
 };
 
 class ScriptWriter {
@@ -74,6 +97,7 @@ class ScriptWriter {
 
     ByteSink& sink_;
     std::string pending_;
+    FloatLiterals floats_;
 };
 
 namespace detail {

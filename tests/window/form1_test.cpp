@@ -110,6 +110,7 @@ class Form1Test : public QObject {
     void tabOrderStartsAtBrowse();
     void browseThenParse();
     void parseWithoutBrowseShowsABusyBar();
+    void aLargeRestoreIsSaidInTwoLinesThatFit();
     void failedParseShowsTheMessageAndKeepsTheOldScript();
     void browseWithTheRealFileDialog();
     void logsOfTheCommandLine();
@@ -248,6 +249,24 @@ void Form1Test::parseWithoutBrowseShowsABusyBar() {
     for (int maximum : watcher.paintedMaximums) QCOMPARE(maximum, 0);
     QCOMPARE(child<QLabel>("lblInfo")->text(),
              QStringLiteral("Parsing complete, tsry.nss created."));
+}
+
+void Form1Test::aLargeRestoreIsSaidInTwoLinesThatFit() {
+    WriteFile(dir_->path() / "large.log", tsry::test::LargeRestoreLog());
+    child<QLineEdit>("txtImportFile")->setText(logPath("large.log"));
+    QTest::mouseClick(child<QPushButton>("btnParse"), Qt::LeftButton);
+    QVERIFY(ReadFile(dir_->path() / "tsry.nss") == tsry::test::LargeRestoreScript());
+    auto* info = child<QLabel>("lblInfo");
+    QCOMPARE(info->text(), QStringLiteral("Parsing complete, tsry.nss created.\n"
+                                          "In 3 parts, run one after another."));
+    // Each line within the label's width, both within its height.
+    for (const QString& line : info->text().split(QLatin1Char('\n'))) {
+        QVERIFY2(info->fontMetrics().horizontalAdvance(line) <= info->width(), qPrintable(line));
+    }
+    QVERIFY(info->heightForWidth(info->width()) <= info->height());
+    if (const QByteArray dir = qgetenv("TSRY_SCREENSHOT_DIR"); !dir.isEmpty()) {
+        QVERIFY(form_->grab().save(QString::fromLocal8Bit(dir) + "/after-parse-parts.png"));
+    }
 }
 
 void Form1Test::failedParseShowsTheMessageAndKeepsTheOldScript() {

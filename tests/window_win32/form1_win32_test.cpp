@@ -288,6 +288,39 @@ TEST_F(Win32Window, BrowseThenParseWithClicks) {
     }
 }
 
+TEST_F(Win32Window, ALargeRestoreIsSaidInTwoLinesThatFit) {
+    WriteFile("large.log", test::LargeRestoreLog());
+    ::SetWindowTextW(control(Win32Form1::kTxtImportFile), LogPath("large.log").c_str());
+    Click(Win32Form1::kBtnParse);
+    EXPECT_TRUE(ReadFile("tsry.nss") == test::LargeRestoreScript());
+    HWND info = control(Win32Form1::kLblInfo);
+    EXPECT_EQ(TextOf(info),
+              L"Parsing complete, tsry.nss created.\r\nIn 3 parts, run one after another.");
+    // Laid out as the label lays it out: each line within its width, both
+    // within its height.
+    const RECT place = Placed(Win32Form1::kLblInfo);
+    HDC dc = ::GetDC(info);
+    ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(info, WM_GETFONT, 0, 0)));
+    const std::wstring text = TextOf(info);
+    RECT needed{0, 0, place.right - place.left, 0};
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed,
+                DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    for (const std::wstring& line :
+         {text.substr(0, text.find(L'\r')), text.substr(text.find(L'\n') + 1)}) {
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
+        EXPECT_LE(size.cx, place.right - place.left);
+    }
+    ::ReleaseDC(info, dc);
+    EXPECT_LE(needed.bottom, place.bottom - place.top);
+    EXPECT_GT(needed.bottom, 0);
+    // Held open for a picture, as after BrowseThenParseWithClicks.
+    if (const char* marker = std::getenv("TSRY_SCREENSHOT_MARKER")) {
+        WriteFile(marker, "");
+        for (int i = 0; i < 300 && std::filesystem::exists(marker); ++i) Pump();
+    }
+}
+
 TEST_F(Win32Window, ParseWithoutBrowseShowsABusyBar) {
     ::SetWindowTextW(control(Win32Form1::kTxtImportFile), LogPath().c_str());
     Click(Win32Form1::kBtnParse);
