@@ -92,10 +92,6 @@ TEST(FloatLiterals, WritesWhatTheCompilersReadAsTheNearestFloat) {
         // Already read as logged: left as they are, spaces and all.
         {"       1.500000000", "       1.500000000"},
         {"90.0", "90.0"},
-        {"0", "0"},
-        {"-1", "-1"},
-        {"360", "360"},
-        {"16777217", "16777217"},
         {"+0.25", "+0.25"},
         {"0.1000000000000000000000000000000000000000001",
          "0.1000000000000000000000000000000000000000001"},
@@ -109,6 +105,12 @@ TEST(FloatLiterals, WritesWhatTheCompilersReadAsTheNearestFloat) {
         {"    -0.050000000", "-0.050000002"},
         {"+0.05", "0.050000002"},
         {"40861073.20", "40861070.0"},  // past 2^24, the whole part digit by digit
+        // Whole numbers: the game takes a float only with a point.
+        {"0", "0.0"},
+        {"-1", "-1.0"},
+        {"   +7", "   +7.0"},
+        {"360", "360.0"},
+        {"16777217", "16777217.0"},
         // Not decimal numbers, or beyond the float range: as they stand.
         {"TRUE", "TRUE"},
         {"0x1F", "0x1F"},

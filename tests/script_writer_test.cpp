@@ -87,8 +87,8 @@ TEST(ScriptWriter, EscapesQuotedTextOnly) {
               CrLf({
                   R"(    SetTSRYString("say \"hi\"", "C:\\dir\\", 0, 0, 0);)",
                   R"(    oTYArea=GetObjectByTag("ar\"1\"");)",
-                  R"(    vTYVector=Vector(1, 2, 3);)",
-                  R"(    lTYLoc=Location(oTYArea, vTYVector, 4);)",
+                  R"(    vTYVector=Vector(1.0, 2.0, 3.0);)",
+                  R"(    lTYLoc=Location(oTYArea, vTYVector, 4.0);)",
                   R"(    SetTSRYLocationC("a\\b", lTYLoc, 0, 0, 0);)",
                   R"(    SetTSRYString("end", "\"); DestroyObject(GetModule()); //", 0, 0, 0);)",
               }));
@@ -122,7 +122,7 @@ TEST(ScriptWriter, WritesPlainValuesAsTheyStand) {
                   "    SetTSRYInt(\"hex\", 0x1F, OBJECT_INVALID, 1e-5, -);",
                   "    SetTSRYInt(\"empty\", , , , );",
                   "    oTYArea=GetObjectByTag(\"ar_01\");",
-                  "    vTYVector=Vector(-0.5, +1.25, 0);",
+                  "    vTYVector=Vector(-0.5, +1.25, 0.0);",
                   "    lTYLoc=Location(oTYArea, vTYVector,   90.0);",
                   "    SetTSRYLocationC(\"at\", lTYLoc, 0, 0, 0);",
               }));
@@ -147,7 +147,7 @@ TEST(ScriptWriter, WritesFloatsAsLiteralsTheCompilersReadAsLogged) {
                   "    lTYLoc=Location(oTYArea, vTYVector, 360.0);",
                   "    SetTSRYLocationC(\"at\", lTYLoc, 0, 0, 0.05);",
                   "    oTYArea=GetObjectByTag(\"a\");",
-                  "    vTYVector=Vector(1.5, -2.25, 0);",
+                  "    vTYVector=Vector(1.5, -2.25, 0.0);",
                   "    lTYLoc=Location(oTYArea, vTYVector,   90.0);",
                   "    SetTSRYLocationC(\"same\", lTYLoc, 0, 0, 0);",
                   "    SetTSRYInt(\"count\", 0.05, 0, 0, 0);",
@@ -221,7 +221,8 @@ TEST(ScriptWriter, WritesLongTextAsLiteralsTheCompilerTakes) {
         "\"" + piece + "\" + \"" + piece + "\" + \"" + piece + "\" + \"tail\"";
     EXPECT_EQ(Statements({"x<TS_RY>LOC#" + huge + "#" + huge + "*0*0*0*0*#0#0#0#"}),
               CrLf({"    oTYArea=GetObjectByTag(" + literals + ");",
-                    "    vTYVector=Vector(0, 0, 0);", "    lTYLoc=Location(oTYArea, vTYVector, 0);",
+                    "    vTYVector=Vector(0.0, 0.0, 0.0);",
+                    "    lTYLoc=Location(oTYArea, vTYVector, 0.0);",
                     "    SetTSRYLocationC(" + literals + ", lTYLoc, 0, 0, 0);"}));
     // An escape pair that would straddle the limit starts the next literal.
     const std::string before(8190, 'a');

@@ -45,7 +45,7 @@ bool ReadAnyFolder(bool may) {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
     if (::syscall(SYS_capget, &header, data) != 0) return false;
-    for (const unsigned capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
+    for (const int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
         std::uint32_t& effective = data[CAP_TO_INDEX(capability)].effective;
         effective =
             may ? effective | CAP_TO_MASK(capability) : effective & ~CAP_TO_MASK(capability);

@@ -137,7 +137,8 @@ void LineReader::Condense() {
         looked_ = fieldEnd + 1;
     }
     carry_.truncate(looked_);
-    if (crAtEnd) carry_.append("\r", "\r" + 1);
+    static constexpr char kCr = '\r';
+    if (crAtEnd) carry_.append(&kCr, &kCr + 1);
     skipping_ = true;
 }
 

@@ -277,9 +277,15 @@ std::string_view FloatLiterals::Exact(std::string_view text) {
     const auto [stop, error] =
         std::from_chars(number.data(), end, magnitude, std::chars_format::fixed);
     if (error != std::errc() || stop != end) return text;  // beyond the float range
-    const float read = ReadAsCompilers(text);
     const float wanted = negative ? -magnitude : magnitude;
-    if (SameFloat(read, wanted)) return text;
+    if (number.find('.') == std::string_view::npos) {
+        // A whole number stands where the game wants a float only with a
+        // point: the same digits with one, where they read so.
+        literal_.assign(text).append(".0");
+        if (SameFloat(ReadAsCompilers(literal_), wanted)) return literal_;
+    } else if (SameFloat(ReadAsCompilers(text), wanted)) {
+        return text;
+    }
 
     // Past about 10^8 the reading skips floats: one that no literal reaches
     // is written as it stands.

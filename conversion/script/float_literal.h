@@ -45,13 +45,12 @@ class FloatLiterals {
     // What to write for the float field logged as `text`. `text` itself when
     // it is not a decimal number, when it lies beyond the float range, or when
     // the compilers already read it as the float nearest to it (ties to even,
-    // as strtof rounds); otherwise the literal with the fewest digits after
-    // the point, and always a point, that they read as that float, the
-    // smallest of them when several have as few: "0.05" gives "0.050000002",
-    // "359.999999" gives "360.0". Should no literal of at most
-    // kMostFractionDigits digits after the point read so, which happens past
-    // about 10^8, where the reading skips floats, `text` as it stands. The
-    // view lasts until the next call.
+    // as strtof rounds), a whole number with ".0" added; otherwise the literal with the fewest
+    // digits after the point, and always a point, that they read as that float, the smallest of
+    // them when several have as few: "0.05" gives "0.050000002", "359.999999" gives "360.0" (and
+    // "360" too, as above). Should no literal of at most kMostFractionDigits digits after the point
+    // read so, which happens past about 10^8, where the reading skips floats, `text` as it stands.
+    // The view lasts until the next call.
     std::string_view Exact(std::string_view text);
 
   private:
