@@ -41,14 +41,14 @@ ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps, Scr
     if (perPart == 0) {
         writer.WriteOpening();
     } else {
-        writer.WriteHeader();
         summary.parts = (table.size() + perPart - 1) / perPart;
+        writer.WriteHeader(summary.parts);
     }
     for (std::size_t i = 0; i < table.size(); ++i) {
         if (perPart != 0 && i % perPart == 0) writer.WritePartStart(i / perPart + 1);
         if (writer.WriteRecord(table, i)) ++summary.groups;
         if (perPart != 0 && ((i + 1) % perPart == 0 || i + 1 == table.size())) {
-            writer.WritePartEnd();
+            writer.WritePartEnd(i / perPart + 1, summary.parts);
         }
         if ((i + 1) % kRecordsPerReport == 0) progress.SetValue(static_cast<double>(steps + i + 1));
     }
@@ -58,7 +58,7 @@ ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps, Scr
     if (perPart == 0) {
         writer.WriteClosing();
     } else {
-        writer.WriteSchedule(summary.parts);
+        writer.WriteSchedule();
     }
     writer.Flush();
     return summary;

@@ -193,6 +193,9 @@ TEST_F(ConvertCommand, WritesTheScriptInParts) {
                                         "*/",
                                         "#include \"tsry_functions\"",
                                         " ",
+                                        "void TSRYRestorePart1();",
+                                        "void TSRYRestorePart2();",
+                                        " ",
                                         "void TSRYRestorePart1()",
                                         "{",
                                         "    object oTYArea;",
@@ -201,6 +204,7 @@ TEST_F(ConvertCommand, WritesTheScriptInParts) {
                                         " ",
                                         "    SetTSRYInt(\"a\", 1, 0, 0, 0);",
                                         " ",
+                                        "    DelayCommand(0.0, TSRYRestorePart2());",
                                         "}",
                                         " ",
                                         "void TSRYRestorePart2()",
@@ -217,7 +221,6 @@ TEST_F(ConvertCommand, WritesTheScriptInParts) {
                                         "void main()",
                                         "{",
                                         "    DelayCommand(0.0, TSRYRestorePart1());",
-                                        "    DelayCommand(0.0, TSRYRestorePart2());",
                                         " ",
                                         "}",
                                     }));
@@ -228,21 +231,29 @@ TEST_F(ConvertCommand, WritesTheScriptInParts) {
     EXPECT_EQ(ReadFile("one.nss"), test::PartsScript({{a}, {}, {b}, {c}}));
     ASSERT_EQ(Run({"--parts", "9", "four.log"}).status, 0);
     EXPECT_EQ(ReadFile("tsry.nss"), test::PartsScript({{a, b, c}}));
+    // Three records in parts of two: a part of two and a part of one.
+    WriteFile("three.log", kFourRecords.substr(0, kFourRecords.rfind('x')));
+    EXPECT_EQ(Run({"--parts", "2", "three.log"}).out,
+              "Parsing complete, tsry.nss created. In 2 parts, run one after another.\n");
+    EXPECT_EQ(ReadFile("tsry.nss"), test::PartsScript({{a}, {b}}));
     // No records: the same script as without parts.
     WriteFile("empty.log", "chatter\r\n");
     ASSERT_EQ(Run({"--parts", "3", "empty.log"}).status, 0);
     EXPECT_EQ(ReadFile("tsry.nss"), test::ScriptOpening() + test::ScriptClosing());
 }
 
-TEST_F(ConvertCommand, SplitsALargeRestoreIntoPartsThatMainSchedulesInOrder) {
+TEST_F(ConvertCommand, SplitsALargeRestoreIntoPartsThatRunInOrder) {
     std::string log;
     for (int i = 0; i < 50000; ++i) log += "x<TS_RY>INT#v" + std::to_string(i) + "#1#0#0#0#\n";
     WriteFile("big.log", log);
     const Outcome outcome = Run({"--parts", "2000", "big.log"});
     ASSERT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.err, "");
-    // Read back: every function and the groups it holds, and what main runs.
+    // Read back: every declaration, every function with the groups it holds
+    // and what it schedules. main schedules one part whatever their number,
+    // so that its cost stays the same.
     std::istringstream script(ReadFile("tsry.nss"));
+    std::vector<std::string> declared;
     std::vector<std::string> functions;
     std::vector<int> groups;
     std::vector<std::string> scheduled;
@@ -251,27 +262,34 @@ TEST_F(ConvertCommand, SplitsALargeRestoreIntoPartsThatMainSchedulesInOrder) {
         ASSERT_FALSE(line.empty());
         ASSERT_EQ(line.back(), '\r');
         line.pop_back();
-        if (line.rfind("void ", 0) == 0) {
+        if (line.rfind("void ", 0) == 0 && line.back() == ';') {
+            declared.push_back(line.substr(5));
+        } else if (line.rfind("void ", 0) == 0) {
             functions.push_back(line.substr(5));
             groups.push_back(0);
+            scheduled.emplace_back();
         } else if (line.rfind("    SetTSRYInt(\"v", 0) == 0) {
             EXPECT_EQ(line, "    SetTSRYInt(\"v" + std::to_string(next++) + "\", 1, 0, 0, 0);");
             ++groups.back();
         } else if (line.rfind("    DelayCommand(", 0) == 0) {
-            EXPECT_EQ(functions.back(), "main()");
-            scheduled.push_back(line);
+            EXPECT_EQ(scheduled.back(), "");
+            scheduled.back() = line;
         }
     }
     EXPECT_EQ(next, 50000);
+    ASSERT_EQ(declared.size(), 25u);
     ASSERT_EQ(functions.size(), 26u);
     EXPECT_EQ(functions.back(), "main()");
+    EXPECT_EQ(scheduled.back(), "    DelayCommand(0.0, TSRYRestorePart1());");
     for (std::size_t p = 0; p < 25; ++p) {
         const std::string name = "TSRYRestorePart" + std::to_string(p + 1);
+        EXPECT_EQ(declared[p], name + "();");
         EXPECT_EQ(functions[p], name + "()");
         EXPECT_EQ(groups[p], 2000);
-        EXPECT_EQ(scheduled[p], "    DelayCommand(0.0, " + name + "());");
+        EXPECT_EQ(scheduled[p], p + 1 < 25 ? "    DelayCommand(0.0, TSRYRestorePart" +
+                                                 std::to_string(p + 2) + "());"
+                                           : "");
     }
-    EXPECT_EQ(scheduled.size(), 25u);
 }
 
 TEST_F(ConvertCommand, WritesMoreThan4096VariablesInPartsUnlessOneMain) {

@@ -100,16 +100,19 @@ std::string WindowLogScript() {
 }
 
 std::string PartsScript(const std::vector<std::vector<std::string>>& parts) {
+    const auto name = [](std::size_t p) { return "TSRYRestorePart" + std::to_string(p); };
     std::string script = ScriptOpening().substr(0, ScriptOpening().find("void main"));
-    std::vector<std::string> schedule;
+    for (std::size_t p = 1; p <= parts.size(); ++p) script += CrLf({"void " + name(p) + "();"});
+    script += CrLf({" "});
     for (std::size_t p = 1; p <= parts.size(); ++p) {
-        const std::string name = "TSRYRestorePart" + std::to_string(p);
-        script += CrLf({"void " + name + "()", "{", "    object oTYArea;", "    vector vTYVector;",
-                        "    location lTYLoc;", " "});
-        script += CrLf(parts[p - 1]) + CrLf({" ", "}", " "});
-        schedule.push_back("    DelayCommand(0.0, " + name + "());");
+        script += CrLf({"void " + name(p) + "()", "{", "    object oTYArea;",
+                        "    vector vTYVector;", "    location lTYLoc;", " "});
+        script += CrLf(parts[p - 1]) + CrLf({" "});
+        if (p < parts.size()) script += CrLf({"    DelayCommand(0.0, " + name(p + 1) + "());"});
+        script += CrLf({"}", " "});
     }
-    return script + CrLf({"void main()", "{"}) + CrLf(schedule) + CrLf({" ", "}"});
+    return script +
+           CrLf({"void main()", "{", "    DelayCommand(0.0, " + name(1) + "());", " ", "}"});
 }
 
 std::string LargeRestoreLog() {

@@ -199,36 +199,43 @@ void ScriptWriter::WriteOpening() {
     FlushIfFull();
 }
 
-void ScriptWriter::WriteHeader() {
+void ScriptWriter::WriteHeader(std::size_t parts) {
     pending_ += kHeader;
-    FlushIfFull();
-}
-
-void ScriptWriter::WritePartStart(std::size_t part) {
-    pending_ += "void ";
-    pending_ += kPartName;
-    pending_ += std::to_string(part);
-    pending_ += kFunctionStart;
-    FlushIfFull();
-}
-
-void ScriptWriter::WritePartEnd() {
-    pending_ += kClosing;
+    // A function is declared before the one that schedules it: each part
+    // schedules the next.
+    for (std::size_t part = 1; part <= parts; ++part) {
+        PutPartName("void ", part, "();\r\n");
+        FlushIfFull();
+    }
     pending_ += " \r\n";
     FlushIfFull();
 }
 
-void ScriptWriter::WriteSchedule(std::size_t parts) {
+void ScriptWriter::WritePartStart(std::size_t part) {
+    PutPartName("void ", part, "");
+    pending_ += kFunctionStart;
+    FlushIfFull();
+}
+
+void ScriptWriter::WritePartEnd(std::size_t part, std::size_t parts) {
+    pending_ += " \r\n";
+    if (part < parts) PutPartName("    DelayCommand(0.0, ", part + 1, "());\r\n");
+    pending_ += "}\r\n \r\n";
+    FlushIfFull();
+}
+
+void ScriptWriter::WriteSchedule() {
     pending_ += "void main()\r\n{\r\n";
-    for (std::size_t part = 1; part <= parts; ++part) {
-        pending_ += "    DelayCommand(0.0, ";
-        pending_ += kPartName;
-        pending_ += std::to_string(part);
-        pending_ += "());\r\n";
-        FlushIfFull();
-    }
+    PutPartName("    DelayCommand(0.0, ", 1, "());\r\n");
     pending_ += kClosing;
     FlushIfFull();
+}
+
+void ScriptWriter::PutPartName(std::string_view before, std::size_t part, std::string_view after) {
+    pending_ += before;
+    pending_ += kPartName;
+    pending_ += std::to_string(part);
+    pending_ += after;
 }
 
 void ScriptWriter::WriteClosing() {

@@ -49,9 +49,9 @@ struct ScriptLayout {
 
     // Empty: chosen by the size of the script (RecordsPerPart). 0: all of
     // them in main. N: in functions TSRYRestorePart1, 2, ... of the groups of
-    // at most N records each, in table order, which main schedules one after
-    // another with DelayCommand, so that each runs with the game's
-    // instruction limit to itself.
+    // at most N records each, in table order, run one after another with
+    // DelayCommand (main schedules the first, each part the next), so that
+    // each runs with the game's instruction limit to itself.
     std::optional<std::size_t> recordsPerPart;
 
     // The records of a part of a script of `groups` statement groups, 0 for
@@ -66,14 +66,19 @@ class ScriptWriter {
 
     // The opening comment, the include and main up to its first statement.
     void WriteOpening();
-    // The script in parts: the opening comment and the include; then, for
-    // each part, WritePartStart, its groups and WritePartEnd; then
-    // WriteSchedule.
-    void WriteHeader();
+    // The script in parts: WriteHeader, then for each part WritePartStart,
+    // its groups and WritePartEnd, then WriteSchedule. Each part schedules
+    // the next at its end and main only the first, so that main's cost does
+    // not grow with the number of parts.
+    //
+    // The opening comment, the include and a declaration of each of the
+    // `parts` parts.
+    void WriteHeader(std::size_t parts);
     void WritePartStart(std::size_t part);
-    void WritePartEnd();
-    // main, scheduling parts 1 to `parts` in order.
-    void WriteSchedule(std::size_t parts);
+    // The end of part `part` of `parts`, scheduling the next if there is one.
+    void WritePartEnd(std::size_t part, std::size_t parts);
+    // main, scheduling part 1.
+    void WriteSchedule();
     // The statement group of one record; a record of any other Kind than INT,
     // STR, FLT or LOC writes nothing. `line` is the log line that gave the
     // record its values. Runs CheckRecord first, so that a record that fails
@@ -89,6 +94,8 @@ class ScriptWriter {
   private:
     void FlushIfFull();
     void Put(std::string_view text);
+    // `before`, the name of part `part`, `after`.
+    void PutPartName(std::string_view before, std::size_t part, std::string_view after);
     // `text` as one or more string literals, quotes included.
     void PutLiteral(std::string_view text);
     // call "Name" middle value, Extra1, Extra2, Extra3);
