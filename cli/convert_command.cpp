@@ -97,13 +97,35 @@ std::string CheckWholeNumber(const std::string& text) {
     return '"' + text + "\" is not a whole number of 1 or more";
 }
 
+// Whether `text` reads as an option's name rather than a value: "-o",
+// "--list", but not "-5", "-.5" or "-".
+bool LooksLikeAnOption(std::string_view text) noexcept {
+    return text.size() >= 2 && text[0] == '-' && text[1] != '.' && (text[1] < '0' || text[1] > '9');
+}
+
 // A usage error in plain words: what is wrong, as the parser says it, with
 // the few messages that name nothing the user typed put another way.
-std::string UsageProblem(const CLI::ParseError& e) {
+std::string UsageProblem(const CLI::App& app, const CLI::ParseError& e) {
     if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
         return "no LOG was given: name the log to convert, or - for standard input";
     }
     std::string message = e.what();
+    // The parser's messages about one option's values begin with its name.
+    const CLI::Option* option = app.get_option_no_throw(message.substr(0, message.find(':')));
+    if (option != nullptr && !option->get_option_text().empty()) {
+        const std::string named =
+            option->get_name() + " must be followed by " + option->get_option_text();
+        // Given twice, or with its value missing at the end.
+        if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) {
+            return option->count() > 1 ? option->get_name() + " can be given only once" : named;
+        }
+        // The parser takes the next argument as the value whatever it is, so
+        // that a value left out takes the next option's name.
+        if (dynamic_cast<const CLI::ValidationError*>(&e) != nullptr && option->count() == 1 &&
+            LooksLikeAnOption(option->results().front())) {
+            return named + ", not by the option \"" + option->results().front() + '"';
+        }
+    }
     if (const std::size_t at = message.find(" excludes "); at != std::string::npos) {
         return message.substr(0, at) + " and " + message.substr(at + 10) +
                " cannot be used together";
@@ -190,7 +212,7 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return app.exit(e, out, err);  // --help, --version
-        return UsageError(err, UsageProblem(e));
+        return UsageError(err, UsageProblem(app, e));
     }
     if (std::count(logs.begin(), logs.end(), std::string(platform::kStandardInput)) > 1) {
         return UsageError(err, "- (standard input) can stand only once among the logs");
