@@ -101,6 +101,7 @@ void Form1::createControls() {
 
     txtImportFile_ = new QLineEdit(this);
     txtImportFile_->setObjectName(QStringLiteral("txtImportFile"));
+    txtImportFile_->installEventFilter(this);
     lblLogToParse_->setBuddy(txtImportFile_);
 
     btnBrowse_ = new QPushButton(tr("Browse"), this);
@@ -156,6 +157,30 @@ void Form1::dropEvent(QDropEvent* event) {
     if (paths.isEmpty()) return;
     event->acceptProposedAction();
     UseLogs(paths);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    // The field would take what is dropped as text, a file as its URL: what
+    // holds URLs is the window's drop, taken or refused as on the window.
+    // Text alone is still the field's.
+    if (watched != txtImportFile_) return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            if (drop->mimeData() == nullptr || !drop->mimeData()->hasUrls()) return false;
+            drop->ignore();
+            if (event->type() == QEvent::Drop) {
+                dropEvent(drop);
+            } else if (!DroppedLogs(drop->mimeData()).isEmpty()) {
+                drop->acceptProposedAction();
+            }
+            return true;
+        }
+        default:
+            return QWidget::eventFilter(watched, event);
+    }
 }
 
 std::optional<std::vector<std::string>> Form1::ChooseLogs() {

@@ -67,6 +67,8 @@ class Form1 : public QWidget, private FormControls {
     // Logs dragged over the window are taken, whatever else is dragged not.
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    // Files dragged over the path field are the window's, not text for it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void createControls();

@@ -349,27 +349,46 @@ void Form1Test::logsOfTheCommandLine() {
     QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("5 records."));
 }
 
+// Dropped on the window or on the path field alike.
 void Form1Test::droppedLogs() {
     writeOlderLog();
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(logPath()), QUrl::fromLocalFile(logPath("old.log"))});
-    const QPoint at = child<QLineEdit>("txtImportFile")->geometry().center();
-    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(form_.get(), &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QVERIFY(!ShowsAMessageBox([&] { QApplication::sendEvent(form_.get(), &drop); }));
-    QVERIFY(drop.isAccepted());
-    QCOMPARE(child<QLineEdit>("txtImportFile")->text(), setText());
-    QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("7 records."));
+    auto* const field = child<QLineEdit>("txtImportFile");
+    const QPoint at = field->geometry().center();
+    // Whether `urls` dropped on `target` are taken. File managers give their
+    // text too, which the field alone would insert.
+    const auto drop = [&at](QWidget* target, const QList<QUrl>& urls) {
+        QMimeData mime;
+        mime.setUrls(urls);
+        mime.setText(urls.front().toString());
+        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        enter.setAccepted(false);
+        QApplication::sendEvent(target, &enter);
+        QDropEvent dropped(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        dropped.setAccepted(false);
+        QApplication::sendEvent(target, &dropped);
+        return enter.isAccepted() && dropped.isAccepted();
+    };
+    const QUrl local = QUrl::fromLocalFile(logPath());
+    for (QWidget* target : {static_cast<QWidget*>(form_.get()), static_cast<QWidget*>(field)}) {
+        field->clear();
+        child<QLabel>("lblInfo")->clear();
+        QVERIFY(!ShowsAMessageBox([&] {
+            QVERIFY(drop(target, {local, QUrl::fromLocalFile(logPath("old.log"))}));
+        }));
+        QCOMPARE(field->text(), setText());
+        QCOMPARE(child<QLabel>("lblInfo")->text(), QStringLiteral("7 records."));
 
-    // What is not a local file is not taken.
-    QMimeData web;
-    web.setUrls({QUrl(QStringLiteral("https://example.org/server.log"))});
-    QDragEnterEvent refused(at, Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
-    refused.setAccepted(false);
-    QApplication::sendEvent(form_.get(), &refused);
-    QVERIFY(!refused.isAccepted());
+        // What is not a local file is not taken, nor anything dropped with it.
+        const QUrl web(QStringLiteral("https://example.org/server.log"));
+        QVERIFY(!drop(target, {web}));
+        QVERIFY(!drop(target, {local, web}));
+        QCOMPARE(field->text(), setText());
+
+        // A file on a share: the host stays in the path.
+        QVERIFY(ShowsAMessageBox(
+            [&] { QVERIFY(drop(target, {QUrl(QStringLiteral("file://server/share/x.log"))})); }));
+        QCOMPARE(field->text(), QStringLiteral("//server/share/x.log"));
+    }
 }
 
 // A name in Latin-1, not valid UTF-8: no QString gives its bytes back, yet

@@ -426,8 +426,14 @@ TEST_F(Win32Window, DroppedLogsAreShownAndCounted) {
     std::copy(files.begin(), files.end(),
               reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(header) + sizeof(DROPFILES)));
     ::GlobalUnlock(drop);
-    // The window takes drops, and frees the drop (DragFinish) once read.
+    // The window takes drops, and frees the drop (DragFinish) once read. No
+    // control takes them itself, so that the shell hands a drop on the path
+    // field, as on any control, to the window.
     EXPECT_NE(::GetWindowLongPtrW(form_->hwnd(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+    for (HWND child = ::GetWindow(form_->hwnd(), GW_CHILD); child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        EXPECT_EQ(::GetWindowLongPtrW(child, GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+    }
     EXPECT_FALSE(ShowsAMessageBox(
         [&] { ::PostMessageW(form_->hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0); }));
     EXPECT_EQ(TextOf(control(Win32Form1::kTxtImportFile)), SetText());
