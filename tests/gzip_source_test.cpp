@@ -205,6 +205,7 @@ TEST(GzipSource, NamesTheFileWhenTheDataIsCutShortOrDamaged) {
         {"a second member of an unknown method", one + "\x1f\x8b\x07" + one.substr(3),
          Damaged("unknown compression method"), 9},
         {"text after a member", one + "[t] two\r\n", Trailing(), 9},
+        {"one stray byte after the last member", one + "x", Trailing(), 9},
         {"text after zero bytes", one + std::string(3, '\0') + "[t]", Trailing(), 9},
         {"a member after zero bytes", one + std::string(1, '\0') + one, Trailing(), 9},
         {"half of the magic number, then text", one + "\x1f[t]", Trailing(), 9},

@@ -198,6 +198,10 @@ TEST_F(LogSets, MessagesNameTheFileAndItsLine) {
         {{{"a.log", kA}, {"b.log.gz", kB, true}},
          {"a.log", "b.log.gz", "c.log"},
          "Cannot open the log \"c.log\": " + test::SystemText(test::Fault::kNoSuchFile)},
+        // Standard input is read once, by the library as by the converter.
+        {{{"a.log", kA}},
+         {"-", "a.log", "-"},
+         "Standard input (-) can be read only once, but stands twice among the logs."},
         // Named as a log, the script is refused: it is no folder's file.
         {{{"a.log", kA}},
          {"a.log", "tsry.nss"},

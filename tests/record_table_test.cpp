@@ -142,14 +142,18 @@ TEST(RecordTable, TakesFieldsFromWhereverTheyLie) {
 
 TEST(RecordTable, EmptiedKeepsNothingOfItsRecordsButItsMemory) {
     // As the table of a set's second halves is emptied for every log, then
-    // destroyed: a huge value's memory is given back once, when it goes.
+    // destroyed: a huge value's memory is given back once, when it goes, and
+    // every log's text takes the place of the last's instead of growing.
     RecordTable table;
+    const char* firstText = nullptr;
     for (std::size_t log = 0; log < 3; ++log) {
         table.Store({"STR", "huge", std::string(100000 + log, 'h'), "", "", ""}, 1);
         table.Store({"STR", "small", "s", "", "", ""}, 2);
         ASSERT_EQ(table.size(), 2u);
         EXPECT_EQ(table[0].Value, std::string(100000 + log, 'h'));
         EXPECT_EQ(table[1].Value, "s");
+        if (log == 0) firstText = table[1].Kind.data();
+        EXPECT_EQ(table[1].Kind.data(), firstText);
         table.Clear();
         EXPECT_TRUE(table.empty());
     }

@@ -102,7 +102,8 @@ TEST_F(Replacement, ALinkLoopIsAnErrorNamingThePath) {
 }
 
 TEST_F(Replacement, KeepsTheModeOfTheFileItReplaces) {
-    for (const mode_t mode : {mode_t{0640}, mode_t{0600}, mode_t{0444}, mode_t{0664}}) {
+    for (const mode_t mode :
+         {mode_t{0640}, mode_t{0600}, mode_t{0444}, mode_t{0664}, mode_t{01644}}) {
         WriteFile(dir_ / "tsry.nss", "old\r\n");
         ASSERT_EQ(::chmod((dir_ / "tsry.nss").c_str(), mode), 0);
         Convert(dir_ / "tsry.nss");

@@ -106,6 +106,11 @@ TEST_F(Streams, DescriptorsAreWrittenWhereTheyStandAndInputReadFromWhereItStands
         {convert + "--list -o - two.log > m.txt 2>&1", 0, "m.txt",
          "name\tkind\tvalue\textra1\textra2\textra3\tsource\na\tINT\t1\t0\t0\t0\ttwo.log:1\n"
          "b\tINT\t2\t0\t0\t0\ttwo.log:2\n"},
+        // A CR in a log's name is escaped in the source column, as in a field.
+        {"cp two.log \"$(printf 'c\\rd.log')\" && " + convert + "--list -o - c?d.log > p.txt", 0,
+         "p.txt",
+         "name\tkind\tvalue\textra1\textra2\textra3\tsource\na\tINT\t1\t0\t0\t0\tc\\rd.log:1\n"
+         "b\tINT\t2\t0\t0\t0\tc\\rd.log:2\n"},
         // A device is no file that a script could replace.
         {convert + "-o /dev/null /dev/null 2> n.txt", 0, "n.txt",
          "Parsing complete, script written to /dev/null.\n"},
