@@ -32,6 +32,7 @@ struct LogFile {
     bool gzip = false;      // written compressed, one member per line
     int age = 0;            // hours since it was last written; equal ages, equal times
     std::string link = {};  // if set, a hard link to this file instead
+    bool symbolic = false;  // a symbolic link, its text `link`
 };
 
 void Write(const LogFile& file) {
@@ -39,6 +40,10 @@ void Write(const LogFile& file) {
     fs::create_directories(fs::path(file.path).parent_path().empty()
                                ? fs::path(".")
                                : fs::path(file.path).parent_path());
+    if (file.symbolic) {
+        fs::create_symlink(file.link, file.path);
+        return;
+    }
     if (!file.link.empty()) {
         fs::create_hard_link(file.link, file.path);
         return;
@@ -177,6 +182,7 @@ TEST_F(LogSets, MessagesNameTheFileAndItsLine) {
         std::vector<std::string> given;
         std::string message;          // its start
         std::string unreadable = {};  // a folder that cannot be read
+        bool listable = false;        // whose names can still be listed
     } cases[] = {
         {{{"a.log", kA}, {"b.log", "ok\r\n[t] <TS_RY>INT#cut\r\n"}},
          {"a.log", "b.log"},
@@ -208,6 +214,12 @@ TEST_F(LogSets, MessagesNameTheFileAndItsLine) {
          "Cannot read the folder \"" + (fs::path("logs") / "sub" / "deep").string() +
              "\": " + test::SystemText(test::Fault::kNoPermission),
          (fs::path("logs") / "sub" / "deep").string()},
+        // Listed, but what it holds cannot be looked at: refused as well.
+        {{{"logs/a.log", kA}, {"logs/sub/deep/b.log", "", false, 0, "../../a.log", true}},
+         {"logs"},
+         "Cannot read the folder \"" + (fs::path("logs") / "sub" / "deep").string() + "\": ",
+         (fs::path("logs") / "sub" / "deep").string(),
+         true},
     };
     test::ScopedSetting<std::uint64_t> halves(detail::MinimumSplitSize(), 1);
     for (const auto& c : cases) {
@@ -215,7 +227,8 @@ TEST_F(LogSets, MessagesNameTheFileAndItsLine) {
         for (const LogFile& file : c.files) Write(file);
         WriteFile("tsry.nss", old);
         std::optional<test::UnreadableFolder> unreadable;
-        if (!c.unreadable.empty() && !unreadable.emplace(c.unreadable).applies()) continue;
+        if (!c.unreadable.empty() && !unreadable.emplace(c.unreadable, c.listable).applies())
+            continue;
         const std::string message = Failure(c.given);
         EXPECT_EQ(message.substr(0, c.message.size()), c.message) << message;
         EXPECT_EQ(ReadFile("tsry.nss"), old);

@@ -55,6 +55,8 @@ void AddFilesBeneath(const fs::path& top, const LeaveOut& leaveOut, LogSet& logs
             const fs::path& path = it->path();
             if (Hidden(path)) continue;
             const Kind kind = KindOf(*it, error);
+            // Before the next step, which would clear it.
+            if (error) break;
             if (kind == Kind::kFolder) folders.push_back(path);
             if (kind == Kind::kFile && !(leaveOut && leaveOut(path))) logs.push_back(path);
         }
