@@ -352,5 +352,55 @@ TEST_F(LogSets, ListsEveryVariableWithWhereItsValueComesFrom) {
     }
 }
 
+// An archive kept from run to run holds every variable ever read, with the
+// source it was logged at, whatever logs are gone since.
+TEST_F(LogSets, AnArchiveKeepsEveryVariableEverRead) {
+    const std::string bad = "[t] <TS_RY>INT#v#1)#0#0#0#\r\n";
+    const struct {
+        const char* name;
+        std::vector<LogFile> files;  // written before the run; earlier ones stay
+        std::vector<std::string> given;
+        std::vector<std::string> sources;  // the archive: every log ever read
+        std::vector<std::string> read;
+        std::string failure = {};  // the start of the run's error
+    } runs[] = {
+        {"the first run", {{"a.log", kA}}, {"a.log"}, {"a.log"}, {kA}},
+        {"a new log", {{"b.log", kB}}, {"b.log"}, {"a.log", "b.log"}, {kA, kB}},
+        {"the same log again", {}, {"b.log"}, {"a.log", "b.log"}, {kA, kB}},
+        {"a refused record is kept",
+         {{"c.log", kC + bad}},
+         {"c.log"},
+         {"a.log", "b.log", "c.log"},
+         {kA, kB, kC + bad},
+         "c.log:3: the Value of INT record \"v\" is not a plain value: \"1)\"\nThe script "
+         "\"tsry.nss\" is left as it was; the archive \"keep.tsv\" holds every variable read."},
+        {"the refused record's message names the archive",
+         {{"d.log", "[t] chatter\r\n"}},
+         {"d.log"},
+         {"a.log", "b.log", "c.log"},
+         {kA, kB, kC + bad},
+         "keep.tsv:6 (logged at c.log:3): the Value of INT record \"v\""},
+    };
+    std::string script;
+    for (const auto& run : runs) {
+        for (const LogFile& file : run.files) Write(file);
+        NoProgress progress;
+        NoStatus status;
+        std::string failure;
+        try {
+            ParseLog(Set(run.given), std::nullopt, progress, status, "tsry.nss", {}, "keep.tsv");
+        } catch (const ConversionError& e) {
+            failure = e.what();
+        }
+        EXPECT_EQ(failure.empty() ? failure : failure.substr(0, run.failure.size()), run.failure)
+            << run.name << ": " << failure;
+        EXPECT_TRUE(ReadFile("keep.tsv") == model::ModelList(run.sources, run.read)) << run.name;
+        if (run.failure.empty()) script = model::Model(model::JoinedLogs(run.read)).script;
+        EXPECT_TRUE(ReadFile("tsry.nss") == script) << run.name;
+        // Then each log goes, as a server's logs do.
+        for (const std::string& log : run.given) fs::remove(log);
+    }
+}
+
 }  // namespace
 }  // namespace tsry
