@@ -98,7 +98,8 @@ TEST_F(LogSets, ReadOneAfterAnotherAsTheModelReadsTheirLines) {
         std::vector<std::string> given;
         std::vector<std::string> read;  // the texts, in the order they are read
         std::string output = "tsry.nss";
-        int runs = 1;  // each giving the same script
+        int runs = 1;           // each giving the same script
+        std::size_t notes = 0;  // said on the way
     } cases[] = {
         {"in the order given", {{"a.log", kA}, {"b.log", kB}}, {"a.log", "b.log"}, {kA, kB}},
         {"the other order", {{"a.log", kA}, {"b.log", kB}}, {"b.log", "a.log"}, {kB, kA}},
@@ -153,7 +154,19 @@ TEST_F(LogSets, ReadOneAfterAnotherAsTheModelReadsTheirLines) {
         {"the script under another name",
          {{"tsry.nss", gold7}, {"d/a.log", kA, false, 1}, {"d/hard.nss", "", false, 0, "tsry.nss"}},
          {"d"},
-         {kA}},
+         {kA},
+         "tsry.nss",
+         1,
+         1},
+        {"a file and links to it in a folder, read once",
+         {{"d/b.log", kA, false, 1},
+          {"d/a.log", "", false, 0, "b.log", true},
+          {"d/c.log", "", false, 0, "b.log", true},
+          {"x.log", kB, false, 2},
+          {"e/y.log", "", false, 0, "../x.log", true},
+          {"e/z.log", "", false, 0, "../x.log", true}},
+         {"d", "e"},
+         {kA, kB}},
     };
     for (const auto& c : cases) {
         Empty();
@@ -165,7 +178,9 @@ TEST_F(LogSets, ReadOneAfterAnotherAsTheModelReadsTheirLines) {
         NoProgress progress;
         NoStatus status;
         for (int run = 1; run <= c.runs; ++run) {
-            ParseLog(Set(c.given), std::nullopt, progress, status, c.output);
+            EXPECT_EQ(ParseLog(Set(c.given), std::nullopt, progress, status, c.output).notes.size(),
+                      c.notes)
+                << c.name;
             EXPECT_TRUE(ReadFile(c.output) == model::Model(model::JoinedLogs(c.read)).script)
                 << c.name << ", run " << run << ":\n"
                 << ReadFile(c.output);
@@ -183,6 +198,7 @@ TEST_F(LogSets, MessagesNameTheFileAndItsLine) {
         std::string message;          // its start
         std::string unreadable = {};  // a folder that cannot be read
         bool listable = false;        // whose names can still be listed
+        bool scriptLink = false;      // tsry.nss a symbolic link to the first file
     } cases[] = {
         {{{"a.log", kA}, {"b.log", "ok\r\n[t] <TS_RY>INT#cut\r\n"}},
          {"a.log", "b.log"},
@@ -220,12 +236,23 @@ TEST_F(LogSets, MessagesNameTheFileAndItsLine) {
          "Cannot read the folder \"" + (fs::path("logs") / "sub" / "deep").string() + "\": ",
          (fs::path("logs") / "sub" / "deep").string(),
          true},
+        // Its script a link to one of its logs: the log is not overwritten.
+        {{{"l1.log", old}, {"l2.log", kA}},
+         {"."},
+         "the script \"tsry.nss\" would replace the log it is made from",
+         "",
+         false,
+         true},
     };
     test::ScopedSetting<std::uint64_t> halves(detail::MinimumSplitSize(), 1);
     for (const auto& c : cases) {
         Empty();
         for (const LogFile& file : c.files) Write(file);
-        WriteFile("tsry.nss", old);
+        if (c.scriptLink) {
+            fs::create_symlink(c.files.front().path, "tsry.nss");
+        } else {
+            WriteFile("tsry.nss", old);
+        }
         std::optional<test::UnreadableFolder> unreadable;
         if (!c.unreadable.empty() && !unreadable.emplace(c.unreadable, c.listable).applies())
             continue;
@@ -329,8 +356,12 @@ TEST_F(LogSets, ListsEveryVariableWithWhereItsValueComesFrom) {
          {"a.log", "b.log"},
          {odd, evil}},
         {"many rows", {{"many.log", many}}, {"many.log"}, {"many.log"}, {many}},
+        // What a conversion would read: not its script, nor a run's left-over.
         {"into the folder it lists",
-         {{"a.log", kA, false, 2}, {"b.log", kB, false, 1}},
+         {{"a.log", kA, false, 2},
+          {"b.log", kB, false, 1},
+          {"tsry.nss", "[t] <TS_RY>INT#gold#7#0#0#0#\r\n"},
+          {"tsry.nss.tmp.Q1w2E3", "[t] <TS_RY>INT#cut\r\n"}},
          {"."},
          {(fs::path(".") / "a.log").string(), (fs::path(".") / "b.log").string()},
          {kA, kB},

@@ -22,7 +22,9 @@ using LeaveOut = std::function<bool(const std::filesystem::path& file)>;
 // a folder as every regular file beneath it (through a link too), subfolders
 // included (not through a link), leaving out names that begin with "." (files
 // and folders) and the files `leaveOut` names, ordered oldest modification
-// first (see SortOldestFirst). Each path found beneath a folder starts with
+// first (see SortOldestFirst); a file reached through a link beneath a folder
+// only where the set holds it under no other name (one link of several: the
+// first). Each path found beneath a folder starts with
 // the folder's path as given. Throws ConversionError for a folder that cannot
 // be read, named by its own path at whatever depth, for a folder that holds
 // no log, and for "-" given more than once.
