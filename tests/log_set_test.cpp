@@ -7,8 +7,10 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "conversion/kept_archive.h"
 #include "conversion/list_logs.h"
 #include "conversion/parse_log.h"
 #include "conversion/platform/conversion_error.h"
@@ -411,6 +413,14 @@ TEST_F(LogSets, AnArchiveKeepsEveryVariableEverRead) {
          {"a.log", "b.log", "c.log"},
          {kA, kB, kC + bad},
          "keep.tsv:6 (logged at c.log:3): the Value of INT record \"v\""},
+        // Neither the archive, nor its lock, nor a left-over of it is a log of
+        // the folder that holds them.
+        {"the folder that holds it",
+         {{"e.log", "[t] chatter\r\n"}, {"keep.tsv.tmp.Q1w2E3", "[t] <TS_RY>INT#cut\r\n"}},
+         {"."},
+         {"a.log", "b.log", "c.log"},
+         {kA, kB, kC + bad},
+         "keep.tsv:6 (logged at c.log:3)"},
     };
     std::string script;
     for (const auto& run : runs) {
@@ -429,8 +439,72 @@ TEST_F(LogSets, AnArchiveKeepsEveryVariableEverRead) {
         if (run.failure.empty()) script = model::Model(model::JoinedLogs(run.read)).script;
         EXPECT_TRUE(ReadFile("tsry.nss") == script) << run.name;
         // Then each log goes, as a server's logs do.
-        for (const std::string& log : run.given) fs::remove(log);
+        for (const std::string& log : run.given) {
+            if (fs::is_regular_file(log)) fs::remove(log);
+        }
     }
+}
+
+TEST_F(LogSets, AnArchiveThatIsNoListOrALogIsRefusedAndNothingWritten) {
+    const std::string header = "name\tkind\tvalue\textra1\textra2\textra3\tsource\n";
+    const std::string row = "gold\tINT\t1\t0\t0\t0\told.log:4\n";
+    const struct {
+        std::string archive;  // its text
+        std::vector<std::string> given;
+        std::string message;  // its start
+        std::string path = "keep.tsv";
+    } cases[] = {
+        {"name\tkind\tvalue\n" + row, {"a.log"}, "keep.tsv:1: not a list of variables"},
+        {header + row + "x\tINT\t1\t0\t0\t0\n",
+         {"a.log"},
+         "keep.tsv:3: not a list of variables: 6"},
+        {header + row + row.substr(0, row.size() - 1) + "\tmore\n",
+         {"a.log"},
+         "keep.tsv:3: not a list of variables: 8 fields"},
+        {header + "a\\x\tINT\t1\t0\t0\t0\ts:1\n", {"a.log"}, "keep.tsv:2: not a list of variables"},
+        {header + "a\tINT\t1\t0\t0\t0\ts:1\\\n", {"a.log"}, "keep.tsv:2: not a list of variables"},
+        {header, {"keep.tsv"}, "the archive \"keep.tsv\" would replace the log it is made from"},
+        {header, {"."}, "the archive \"tsry.nss\" and the output \"tsry.nss\" are one", "tsry.nss"},
+    };
+    for (const auto& c : cases) {
+        Empty();
+        Write({"a.log", kA});
+        WriteFile(c.path, c.archive);
+        NoProgress progress;
+        NoStatus status;
+        std::string failure = "no error";
+        try {
+            ParseLog(Set(c.given), std::nullopt, progress, status, "tsry.nss", {}, c.path);
+        } catch (const ConversionError& e) {
+            failure = e.what();
+        }
+        EXPECT_EQ(failure.substr(0, c.message.size()), c.message) << failure;
+        EXPECT_EQ(ReadFile(c.path), c.archive) << c.message;
+        EXPECT_TRUE(c.path == "tsry.nss" || !fs::exists("tsry.nss")) << c.message;
+    }
+}
+
+// Two runs on one archive at once take turns, and neither loses the other's
+// records.
+TEST_F(LogSets, TwoRunsOnOneArchiveTakeTurns) {
+    Write({"a.log", kA});
+    Write({"b.log", kC});
+    std::optional<KeptArchive> first(std::in_place, "keep.tsv");
+    std::thread second([] {
+        NoProgress progress;
+        NoStatus status;
+        ParseLog(LogSet{"b.log"}, std::nullopt, progress, status, "tsry.nss", {}, "keep.tsv");
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(fs::exists("keep.tsv")) << "the second run did not wait";
+    SetRecords records;
+    NoProgress progress;
+    first->Read(records);
+    ReadLogSet(LogSet{"a.log"}, progress, records);
+    first->Replace(records);
+    first.reset();
+    second.join();
+    EXPECT_TRUE(ReadFile("keep.tsv") == model::ModelList({"a.log", "b.log"}, {kA, kC}));
 }
 
 }  // namespace
