@@ -21,12 +21,16 @@ constexpr std::size_t kFields = 7;
 // Undoes the escapes of a field in place (the text only shrinks); false for
 // a backslash that escapes nothing.
 bool Unescape(char* field, std::size_t& size) {
-    std::size_t to = 0;
-    for (std::size_t from = 0; from < size; ++from, ++to) {
-        char c = field[from];
+    // Most fields hold no backslash at all.
+    char* from = static_cast<char*>(std::memchr(field, '\\', size));
+    if (from == nullptr) return true;
+    char* to = from;
+    char* const end = field + size;
+    for (; from < end; ++from, ++to) {
+        char c = *from;
         if (c == '\\') {
-            if (++from == size) return false;
-            switch (field[from]) {
+            if (++from == end) return false;
+            switch (*from) {
                 case '\\':
                     c = '\\';
                     break;
@@ -43,9 +47,9 @@ bool Unescape(char* field, std::size_t& size) {
                     return false;
             }
         }
-        field[to] = c;
+        *to = c;
     }
-    size = to;
+    size = static_cast<std::size_t>(to - field);
     return true;
 }
 
@@ -76,24 +80,17 @@ std::string ReadWhole(const std::filesystem::path& path) {
 
 void AppendListRow(std::string& rows, const LogRecord& record, std::string_view source) {
     const auto put = [&rows](std::string_view field) {
-        for (const char c : field) {
-            switch (c) {
-                case '\\':
-                    rows += "\\\\";
-                    break;
-                case '\t':
-                    rows += "\\t";
-                    break;
-                case '\r':
-                    rows += "\\r";
-                    break;
-                case '\n':
-                    rows += "\\n";
-                    break;
-                default:
-                    rows += c;
-            }
+        // Runs of plain bytes appended whole.
+        std::size_t plain = 0;
+        for (std::size_t i = 0; i < field.size(); ++i) {
+            const char c = field[i];
+            if (c != '\\' && c != '\t' && c != '\r' && c != '\n') continue;
+            rows.append(field.data() + plain, i - plain);
+            rows += '\\';
+            rows += c == '\\' ? '\\' : c == '\t' ? 't' : c == '\r' ? 'r' : 'n';
+            plain = i + 1;
         }
+        rows.append(field.data() + plain, field.size() - plain);
     };
     for (const std::string_view field :
          {record.Name, record.Kind, record.Value, record.Extra1, record.Extra2, record.Extra3}) {
@@ -144,22 +141,22 @@ bool ReadKeptList(const std::filesystem::path& path, RecordTable& table, LinePla
         }
         std::string_view fields[kFields];
         std::size_t count = 0;
-        char* field = at;
-        for (char* c = at;; ++c) {
-            if (c == lineEnd || *c == '\t') {
-                std::size_t size = static_cast<std::size_t>(c - field);
-                if (count < kFields) {
-                    if (!Unescape(field, size)) {
-                        throw refuse(line, "field " + std::to_string(count + 1) +
-                                               " holds a backslash that is none of the escapes "
-                                               "\\\\, \\t, \\r, \\n");
-                    }
-                    fields[count] = {field, size};
+        for (char* field = at;;) {
+            char* const tab = static_cast<char*>(
+                std::memchr(field, '\t', static_cast<std::size_t>(lineEnd - field)));
+            char* const fieldEnd = tab == nullptr ? lineEnd : tab;
+            std::size_t size = static_cast<std::size_t>(fieldEnd - field);
+            if (count < kFields) {
+                if (!Unescape(field, size)) {
+                    throw refuse(line, "field " + std::to_string(count + 1) +
+                                           " holds a backslash that is none of the escapes "
+                                           "\\\\, \\t, \\r, \\n");
                 }
-                ++count;
-                field = c + 1;
-                if (c == lineEnd) break;
+                fields[count] = {field, size};
             }
+            ++count;
+            if (tab == nullptr) break;
+            field = tab + 1;
         }
         if (count != kFields) {
             throw refuse(line, std::to_string(count) + (count == 1 ? " field" : " fields") +
