@@ -123,6 +123,44 @@ TEST_F(ConvertCommand, ListsIntoTheFileNamedAndSaysHowManyVariables) {
     }
 }
 
+// The archive goes with every way of writing, and with --list prints and
+// keeps the merged list.
+TEST_F(ConvertCommand, KeepsAnArchiveWhateverItWrites) {
+    const std::string header = "name\tkind\tvalue\textra1\textra2\textra3\tsource\n";
+    const std::string gold = "gold\tINT\t150\t0\t0\tx\tserver.log:2\n";
+    const std::string a = "a\tINT\t1\t0\t0\t0\tnew.log.gz:1\n";
+    WriteFile("new.log.gz", test::Gzip("x<TS_RY>INT#a#1#0#0#0#\r\n"));
+    const struct {
+        std::vector<std::string> args;
+        std::string archive;  // afterwards
+        std::string out;
+    } cases[] = {
+        {{"--list", "-o", "first.tsv", "server.log"},
+         header + gold,
+         "Listing complete, 1 variable in first.tsv.\n"},
+        {{"-o", "parts.nss", "--parts", "1", "new.log.gz"},
+         header + gold + a,
+         "Parsing complete, parts.nss created. In 2 parts, run one after another.\n"},
+        {{"--one-main", "server.log"}, header + gold + a, "Parsing complete, tsry.nss created.\n"},
+        {{"--list", "-o", "l.tsv", "new.log.gz"},
+         header + gold + a,
+         "Listing complete, 2 variables in l.tsv.\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"--keep", "k.tsv"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome outcome = Run(args);
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(outcome.out, c.out);
+        EXPECT_EQ(ReadFile("k.tsv"), c.archive);
+    }
+    EXPECT_EQ(ReadFile("l.tsv"), header + gold + a);
+    const Outcome refused = Run({"--keep", "server.log", "server.log"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err,
+              "tsry-convert: the archive \"server.log\" would replace the log it is made from\n");
+}
+
 TEST_F(ConvertCommand, ReportsFailuresWithItsNameAndExitsOne) {
     WriteFile("tsry.nss", "old");
     Outcome outcome = Run({"missing.log"});
@@ -172,6 +210,8 @@ TEST_F(ConvertCommand, ExitsTwoOnUsageErrorsSayingWhatIsWrong) {
         {{"--one-main", "--count", "server.log"}, "--one-main and --count cannot be used together"},
         {{"--list", "--count", "server.log"}, "--count and --list cannot be used together"},
         {{"-", "server.log", "-"}, "- (standard input) can stand only once among the logs"},
+        {{"--keep", "k.tsv", "--count", "server.log"},
+         "--keep and --count cannot be used together"},
     };
     for (const auto& c : cases) {
         const Outcome outcome = Run(c.args);

@@ -7,8 +7,10 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "conversion/kept_archive.h"
 #include "conversion/list_logs.h"
 #include "conversion/parse_log.h"
 #include "conversion/platform/conversion_error.h"
@@ -32,6 +34,7 @@ struct LogFile {
     bool gzip = false;      // written compressed, one member per line
     int age = 0;            // hours since it was last written; equal ages, equal times
     std::string link = {};  // if set, a hard link to this file instead
+    bool symbolic = false;  // a symbolic link, its text `link`
 };
 
 void Write(const LogFile& file) {
@@ -39,6 +42,10 @@ void Write(const LogFile& file) {
     fs::create_directories(fs::path(file.path).parent_path().empty()
                                ? fs::path(".")
                                : fs::path(file.path).parent_path());
+    if (file.symbolic) {
+        fs::create_symlink(file.link, file.path);
+        return;
+    }
     if (!file.link.empty()) {
         fs::create_hard_link(file.link, file.path);
         return;
@@ -93,7 +100,8 @@ TEST_F(LogSets, ReadOneAfterAnotherAsTheModelReadsTheirLines) {
         std::vector<std::string> given;
         std::vector<std::string> read;  // the texts, in the order they are read
         std::string output = "tsry.nss";
-        int runs = 1;  // each giving the same script
+        int runs = 1;           // each giving the same script
+        std::size_t notes = 0;  // said on the way
     } cases[] = {
         {"in the order given", {{"a.log", kA}, {"b.log", kB}}, {"a.log", "b.log"}, {kA, kB}},
         {"the other order", {{"a.log", kA}, {"b.log", kB}}, {"b.log", "a.log"}, {kB, kA}},
@@ -148,7 +156,19 @@ TEST_F(LogSets, ReadOneAfterAnotherAsTheModelReadsTheirLines) {
         {"the script under another name",
          {{"tsry.nss", gold7}, {"d/a.log", kA, false, 1}, {"d/hard.nss", "", false, 0, "tsry.nss"}},
          {"d"},
-         {kA}},
+         {kA},
+         "tsry.nss",
+         1,
+         1},
+        {"a file and links to it in a folder, read once",
+         {{"d/b.log", kA, false, 1},
+          {"d/a.log", "", false, 0, "b.log", true},
+          {"d/c.log", "", false, 0, "b.log", true},
+          {"x.log", kB, false, 2},
+          {"e/y.log", "", false, 0, "../x.log", true},
+          {"e/z.log", "", false, 0, "../x.log", true}},
+         {"d", "e"},
+         {kA, kB}},
     };
     for (const auto& c : cases) {
         Empty();
@@ -160,7 +180,9 @@ TEST_F(LogSets, ReadOneAfterAnotherAsTheModelReadsTheirLines) {
         NoProgress progress;
         NoStatus status;
         for (int run = 1; run <= c.runs; ++run) {
-            ParseLog(Set(c.given), std::nullopt, progress, status, c.output);
+            EXPECT_EQ(ParseLog(Set(c.given), std::nullopt, progress, status, c.output).notes.size(),
+                      c.notes)
+                << c.name;
             EXPECT_TRUE(ReadFile(c.output) == model::Model(model::JoinedLogs(c.read)).script)
                 << c.name << ", run " << run << ":\n"
                 << ReadFile(c.output);
@@ -177,6 +199,8 @@ TEST_F(LogSets, MessagesNameTheFileAndItsLine) {
         std::vector<std::string> given;
         std::string message;          // its start
         std::string unreadable = {};  // a folder that cannot be read
+        bool listable = false;        // whose names can still be listed
+        bool scriptLink = false;      // tsry.nss a symbolic link to the first file
     } cases[] = {
         {{{"a.log", kA}, {"b.log", "ok\r\n[t] <TS_RY>INT#cut\r\n"}},
          {"a.log", "b.log"},
@@ -212,14 +236,32 @@ TEST_F(LogSets, MessagesNameTheFileAndItsLine) {
          "Cannot read the folder \"" + (fs::path("logs") / "sub" / "deep").string() +
              "\": " + test::SystemText(test::Fault::kNoPermission),
          (fs::path("logs") / "sub" / "deep").string()},
+        // Listed, but what it holds cannot be looked at: refused as well.
+        {{{"logs/a.log", kA}, {"logs/sub/deep/b.log", "", false, 0, "../../a.log", true}},
+         {"logs"},
+         "Cannot read the folder \"" + (fs::path("logs") / "sub" / "deep").string() + "\": ",
+         (fs::path("logs") / "sub" / "deep").string(),
+         true},
+        // Its script a link to one of its logs: the log is not overwritten.
+        {{{"l1.log", old}, {"l2.log", kA}},
+         {"."},
+         "the script \"tsry.nss\" would replace the log it is made from",
+         "",
+         false,
+         true},
     };
     test::ScopedSetting<std::uint64_t> halves(detail::MinimumSplitSize(), 1);
     for (const auto& c : cases) {
         Empty();
         for (const LogFile& file : c.files) Write(file);
-        WriteFile("tsry.nss", old);
+        if (c.scriptLink) {
+            fs::create_symlink(c.files.front().path, "tsry.nss");
+        } else {
+            WriteFile("tsry.nss", old);
+        }
         std::optional<test::UnreadableFolder> unreadable;
-        if (!c.unreadable.empty() && !unreadable.emplace(c.unreadable).applies()) continue;
+        if (!c.unreadable.empty() && !unreadable.emplace(c.unreadable, c.listable).applies())
+            continue;
         const std::string message = Failure(c.given);
         EXPECT_EQ(message.substr(0, c.message.size()), c.message) << message;
         EXPECT_EQ(ReadFile("tsry.nss"), old);
@@ -320,8 +362,12 @@ TEST_F(LogSets, ListsEveryVariableWithWhereItsValueComesFrom) {
          {"a.log", "b.log"},
          {odd, evil}},
         {"many rows", {{"many.log", many}}, {"many.log"}, {"many.log"}, {many}},
+        // What a conversion would read: not its script, nor a run's left-over.
         {"into the folder it lists",
-         {{"a.log", kA, false, 2}, {"b.log", kB, false, 1}},
+         {{"a.log", kA, false, 2},
+          {"b.log", kB, false, 1},
+          {"tsry.nss", "[t] <TS_RY>INT#gold#7#0#0#0#\r\n"},
+          {"tsry.nss.tmp.Q1w2E3", "[t] <TS_RY>INT#cut\r\n"}},
          {"."},
          {(fs::path(".") / "a.log").string(), (fs::path(".") / "b.log").string()},
          {kA, kB},
@@ -341,6 +387,128 @@ TEST_F(LogSets, ListsEveryVariableWithWhereItsValueComesFrom) {
             EXPECT_TRUE(ReadFile(c.output) == expected) << c.name << ", run " << run;
         }
     }
+}
+
+// An archive kept from run to run holds every variable ever read, with the
+// source it was logged at, whatever logs are gone since.
+TEST_F(LogSets, AnArchiveKeepsEveryVariableEverRead) {
+    const std::string bad = "[t] <TS_RY>INT#v#1)#0#0#0#\r\n";
+    const struct {
+        const char* name;
+        std::vector<LogFile> files;  // written before the run; earlier ones stay
+        std::vector<std::string> given;
+        std::vector<std::string> sources;  // the archive: every log ever read
+        std::vector<std::string> read;
+        std::string failure = {};  // the start of the run's error
+    } runs[] = {
+        {"the first run", {{"a.log", kA}}, {"a.log"}, {"a.log"}, {kA}},
+        {"a new log", {{"b.log", kB}}, {"b.log"}, {"a.log", "b.log"}, {kA, kB}},
+        {"the same log again", {}, {"b.log"}, {"a.log", "b.log"}, {kA, kB}},
+        {"a refused record is kept",
+         {{"c.log", kC + bad}},
+         {"c.log"},
+         {"a.log", "b.log", "c.log"},
+         {kA, kB, kC + bad},
+         "c.log:3: the Value of INT record \"v\" is not a plain value: \"1)\"\nThe script "
+         "\"tsry.nss\" is left as it was; the archive \"keep.tsv\" holds every variable read."},
+        {"the refused record's message names the archive",
+         {{"d.log", "[t] chatter\r\n"}},
+         {"d.log"},
+         {"a.log", "b.log", "c.log"},
+         {kA, kB, kC + bad},
+         "keep.tsv:6 (logged at c.log:3): the Value of INT record \"v\""},
+        // Neither the archive, nor its lock, nor a left-over of it is a log of
+        // the folder that holds them.
+        {"the folder that holds it",
+         {{"e.log", "[t] chatter\r\n"}, {"keep.tsv.tmp.Q1w2E3", "[t] <TS_RY>INT#cut\r\n"}},
+         {"."},
+         {"a.log", "b.log", "c.log"},
+         {kA, kB, kC + bad},
+         "keep.tsv:6 (logged at c.log:3)"},
+    };
+    std::string script;
+    for (const auto& run : runs) {
+        for (const LogFile& file : run.files) Write(file);
+        NoProgress progress;
+        NoStatus status;
+        std::string failure;
+        try {
+            ParseLog(Set(run.given), std::nullopt, progress, status, "tsry.nss", {}, "keep.tsv");
+        } catch (const ConversionError& e) {
+            failure = e.what();
+        }
+        EXPECT_EQ(failure.empty() ? failure : failure.substr(0, run.failure.size()), run.failure)
+            << run.name << ": " << failure;
+        EXPECT_TRUE(ReadFile("keep.tsv") == model::ModelList(run.sources, run.read)) << run.name;
+        if (run.failure.empty()) script = model::Model(model::JoinedLogs(run.read)).script;
+        EXPECT_TRUE(ReadFile("tsry.nss") == script) << run.name;
+        // Then each log goes, as a server's logs do.
+        for (const std::string& log : run.given) {
+            if (fs::is_regular_file(log)) fs::remove(log);
+        }
+    }
+}
+
+TEST_F(LogSets, AnArchiveThatIsNoListOrALogIsRefusedAndNothingWritten) {
+    const std::string header = "name\tkind\tvalue\textra1\textra2\textra3\tsource\n";
+    const std::string row = "gold\tINT\t1\t0\t0\t0\told.log:4\n";
+    const struct {
+        std::string archive;  // its text
+        std::vector<std::string> given;
+        std::string message;  // its start
+        std::string path = "keep.tsv";
+    } cases[] = {
+        {"name\tkind\tvalue\n" + row, {"a.log"}, "keep.tsv:1: not a list of variables"},
+        {header + row + "x\tINT\t1\t0\t0\t0\n",
+         {"a.log"},
+         "keep.tsv:3: not a list of variables: 6"},
+        {header + row + row.substr(0, row.size() - 1) + "\tmore\n",
+         {"a.log"},
+         "keep.tsv:3: not a list of variables: 8 fields"},
+        {header + "a\\x\tINT\t1\t0\t0\t0\ts:1\n", {"a.log"}, "keep.tsv:2: not a list of variables"},
+        {header + "a\tINT\t1\t0\t0\t0\ts:1\\\n", {"a.log"}, "keep.tsv:2: not a list of variables"},
+        {header, {"keep.tsv"}, "the archive \"keep.tsv\" would replace the log it is made from"},
+        {header, {"."}, "the archive \"tsry.nss\" and the output \"tsry.nss\" are one", "tsry.nss"},
+    };
+    for (const auto& c : cases) {
+        Empty();
+        Write({"a.log", kA});
+        WriteFile(c.path, c.archive);
+        NoProgress progress;
+        NoStatus status;
+        std::string failure = "no error";
+        try {
+            ParseLog(Set(c.given), std::nullopt, progress, status, "tsry.nss", {}, c.path);
+        } catch (const ConversionError& e) {
+            failure = e.what();
+        }
+        EXPECT_EQ(failure.substr(0, c.message.size()), c.message) << failure;
+        EXPECT_EQ(ReadFile(c.path), c.archive) << c.message;
+        EXPECT_TRUE(c.path == "tsry.nss" || !fs::exists("tsry.nss")) << c.message;
+    }
+}
+
+// Two runs on one archive at once take turns, and neither loses the other's
+// records.
+TEST_F(LogSets, TwoRunsOnOneArchiveTakeTurns) {
+    Write({"a.log", kA});
+    Write({"b.log", kC});
+    std::optional<KeptArchive> first(std::in_place, "keep.tsv");
+    std::thread second([] {
+        NoProgress progress;
+        NoStatus status;
+        ParseLog(LogSet{"b.log"}, std::nullopt, progress, status, "tsry.nss", {}, "keep.tsv");
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(fs::exists("keep.tsv")) << "the second run did not wait";
+    SetRecords records;
+    NoProgress progress;
+    first->Read(records);
+    ReadLogSet(LogSet{"a.log"}, progress, records);
+    first->Replace(records);
+    first.reset();
+    second.join();
+    EXPECT_TRUE(ReadFile("keep.tsv") == model::ModelList({"a.log", "b.log"}, {kA, kC}));
 }
 
 }  // namespace

@@ -121,6 +121,17 @@ TEST_F(Streams, DescriptorsAreWrittenWhereTheyStandAndInputReadFromWhereItStands
         {"mkdir d && cp two.log d/ && ln -s ../tsry.nss d/link.nss && " + convert +
              "d > /dev/null && " + convert + "d > /dev/null && cp tsry.nss o.nss",
          0, "o.nss", both},
+        // Standard input kept in an archive, its rows' source "-".
+        {"cat two.log | " + convert + "--keep k.tsv --list -o /dev/null - && cat k.tsv > k.txt", 0,
+         "k.txt",
+         "name\tkind\tvalue\textra1\textra2\textra3\tsource\na\tINT\t1\t0\t0\t0\t-:1\n"
+         "b\tINT\t2\t0\t0\t0\t-:2\n"},
+        // Another name of the script in the folder converted: left out, and said.
+        {"mkdir h && cp two.log h/ && ln tsry.nss h/hard.nss && " + convert +
+             "h 2> h.txt > /dev/null",
+         0, "h.txt",
+         "tsry-convert: note: \"h/hard.nss\" is left out: it is another name (a hard link) of "
+         "\"tsry.nss\", which this run writes\n"},
         {"echo old > g.nss && " + convert + "-o /dev/fd/9 two.log 9<&- 2> g.nss", 1, "g.nss",
          "tsry-convert: Cannot write the script \"/dev/fd/9\": Bad file descriptor\n"},
     };
