@@ -374,17 +374,21 @@ std::string_view FloatLiterals::Exact(std::string_view text) {
     const float wanted = shape->negative ? -magnitude : magnitude;
     const bool plus = shape->sign != std::string_view::npos && !shape->negative;
     if (token.size() <= kLongestToken) {
-        if (shape->point && !plus) {
-            // What the game logs: most often read as it stands.
-            if (SameFloat(ReadAsCompilers(text), wanted)) return text;
-        } else {
-            // The same text without its "+" (which the older compiler
-            // refuses), and with a point, where it reads so.
+        // The text as it stands, but without a "+" (which the older compiler
+        // refuses) and with a point: what the game logs most often reads so.
+        CompilerReading reading;
+        for (const char c : token) reading.Take(c);
+        if (!shape->point) {
+            reading.Take('.');
+            reading.Take('0');
+        }
+        if (SameFloat(shape->negative ? -reading.value() : reading.value(), wanted)) {
+            if (shape->point && !plus) return text;
             literal_.assign(text, 0, shape->tokenEnd);
             if (plus) literal_.erase(shape->sign, 1);
             if (!shape->point) literal_ += ".0";
             literal_.append(text.substr(shape->tokenEnd));
-            if (SameFloat(ReadAsCompilers(literal_), wanted)) return literal_;
+            return literal_;
         }
     }
     if (SearchLiteral(magnitude, literal_)) {
