@@ -5,8 +5,9 @@
 // its string literals (decoded by the compiler's escape rules and joined
 // where " + " joins them) equal to the fields, no literal longer than the
 // limit, and the fields written as they stand equal to the fields, but for
-// floats, which are the literals that FloatLiterals chooses, read by the
-// compilers as the fields' nearest floats.
+// floats, which must be numbers or names, and a number is what FloatLiterals
+// chooses, which the game turns into the field's nearest float.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -121,22 +122,48 @@ bool CallIs(std::string_view line, std::string_view prefix, const std::vector<Ex
     return true;
 }
 
-// What a float field is written as; whenever that is not the field, the
-// compilers read it as the float nearest the field.
+// What the game makes of what is written for a float field: a literal, or a
+// product or quotient of literals worked out from left to right.
+float Arrives(std::string_view written) {
+    if (written.empty() || written.front() != '(') return tsry::ReadAsCompilers(written);
+    TSRY_FUZZ_CHECK(written.back() == ')');
+    written = written.substr(1, written.size() - 2);
+    std::size_t at = written.find(' ');
+    float value = tsry::ReadAsCompilers(written.substr(0, at));
+    while (at != std::string_view::npos) {
+        const char operation = written[at + 1];
+        const std::size_t next = written.find(' ', at + 3);
+        const std::string_view factor = written.substr(at + 3, next - (at + 3));
+        TSRY_FUZZ_CHECK(tsry::IsDecimalNumber(factor) && factor.find('.') != std::string::npos);
+        TSRY_FUZZ_CHECK(operation == '*' || operation == '/');
+        value = operation == '*' ? value * tsry::ReadAsCompilers(factor)
+                                 : value / tsry::ReadAsCompilers(factor);
+        at = next;
+    }
+    return value;
+}
+
+// What a float field is written as; for a number, something the game turns
+// into the float nearest the field, with a point, without a "+" and with no
+// number token longer than the older compiler takes.
 std::string FloatWritten(std::string_view field) {
     tsry::FloatLiterals literals;
     std::string written(literals.Exact(field));
-    if (written != field) {
-        std::string_view number = field.substr(field.find_first_not_of(' '));
-        const bool negative = number.front() == '-';
-        if (negative || number.front() == '+') number.remove_prefix(1);
-        const float nearest = std::strtof(std::string(number).c_str(), nullptr);
-        const float read = tsry::ReadAsCompilers(written);
-        TSRY_FUZZ_CHECK(tsry::IsDecimalNumber(written));
-        TSRY_FUZZ_CHECK(written.find('.') != std::string::npos);
-        TSRY_FUZZ_CHECK(read == (negative ? -nearest : nearest) ||
-                        tsry::ReadAsCompilers(field) != (negative ? -nearest : nearest));
+    if (tsry::ClassifyFloatField(field) == tsry::FloatField::kName) {
+        TSRY_FUZZ_CHECK(written == field);
+        return written;
     }
+    std::string number;
+    for (const char c : field) {
+        if (c != ' ') number += c;
+    }
+    const float nearest = std::strtof(number.c_str(), nullptr);
+    const float arrives = Arrives(written);
+    TSRY_FUZZ_CHECK(arrives == nearest && std::signbit(arrives) == std::signbit(nearest));
+    TSRY_FUZZ_CHECK(written.find('.') != std::string::npos);
+    TSRY_FUZZ_CHECK(written.find('+') == std::string::npos);
+    TSRY_FUZZ_CHECK(written.size() <= tsry::FloatLiterals::kLongestToken + field.size() ||
+                    written.front() == '(');
     return written;
 }
 
@@ -188,7 +215,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                 Writable(record.Extra2, false) && Writable(record.Extra3, false);
         if (kind == "LOC") {
             valid = valid && Writable(parts[0], true);
-            for (std::size_t k = 1; k < 5; ++k) valid = valid && Writable(parts[k], false);
+            for (std::size_t k = 1; k < 5; ++k) {
+                valid =
+                    valid && !HasNul(parts[k]) && tsry::model::IsFloatField(std::string(parts[k]));
+            }
+        } else if (kind == "FLT") {
+            valid = valid && !HasNul(record.Value) &&
+                    tsry::model::IsFloatField(std::string(record.Value));
         } else {
             valid = valid && Writable(record.Value, kind == "STR");
         }

@@ -1,5 +1,9 @@
 #include "tests/model.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
 #include "conversion/script/float_literal.h"
 
 namespace tsry::model {
@@ -120,6 +124,27 @@ bool IsPlain(const std::string& text) {
     return true;
 }
 
+bool IsFloatField(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    const std::size_t last = text.find_last_not_of(' ');
+    if (first == std::string::npos) return false;
+    std::string core = text.substr(first, last - first + 1);
+    auto letter = [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    };
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (letter(core[0])) {
+        return std::all_of(core.begin(), core.end(), [&](char c) { return letter(c) || digit(c); });
+    }
+    if (core[0] == '-' || core[0] == '+') core.erase(0, core.find_first_not_of(' ', 1));
+    if (std::count(core.begin(), core.end(), '.') > 1 ||
+        std::none_of(core.begin(), core.end(), digit) ||
+        !std::all_of(core.begin(), core.end(), [&](char c) { return digit(c) || c == '.'; })) {
+        return false;
+    }
+    return std::isfinite(std::strtof(core.c_str(), nullptr));
+}
+
 ModelResult Model(const std::string& log, std::size_t literalLimit) {
     struct Row {
         std::vector<std::string> f;  // Kind, Name, Value, Extra1, Extra2, Extra3
@@ -168,8 +193,11 @@ ModelResult Model(const std::string& log, std::size_t literalLimit) {
         std::vector<std::pair<std::string, bool>> written;
         if (kind == "LOC") {
             written.emplace_back(p[0], true);
-            for (std::size_t k = 1; k < 5; ++k) written.emplace_back(p[k], false);
+            for (std::size_t k = 1; k < 5; ++k) {
+                if (!IsFloatField(p[k])) return {"", row.line};
+            }
         }
+        if (kind == "FLT" && !IsFloatField(f[2])) return {"", row.line};
         written.emplace_back(f[1], true);
         if (kind != "LOC") written.emplace_back(f[2], kind == "STR");
         for (std::size_t k = 3; k < 6; ++k) written.emplace_back(f[k], false);

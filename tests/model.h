@@ -22,6 +22,10 @@ std::vector<std::string> ModelLines(const std::string& log);
 std::string Quoted(const std::string& text, std::size_t limit = 8191);
 // Whether `text` may be written as it stands.
 bool IsPlain(const std::string& text);
+// Whether `text` may stand in a float field: a decimal number (spaces, a sign
+// and spaces, digits with a point, spaces) whose nearest float is finite, or
+// a name between spaces.
+bool IsFloatField(const std::string& text);
 // The script of `log`, its literals at most `literalLimit` bytes long, or the
 // line of the first error.
 ModelResult Model(const std::string& log, std::size_t literalLimit = 8191);

@@ -358,6 +358,12 @@ TEST_F(ParseLogFailure, ScriptCodeInAFieldWrittenAsItStands) {
     EXPECT_EQ(Failure("server.log"),
               "server.log:3: the Extra3 of INT record \"b\" is not a plain value: \"0); Evil(\"");
     ExpectNothingChanged();
+    // A float field holds a number or a name: an empty one compiles nowhere.
+    WriteFile("floats.log", "x<TS_RY>FLT#f#1.5#0#0#0#\r\nx<TS_RY>LOC#h#t*1*2**4*#0#0#0#\r\n");
+    EXPECT_EQ(Failure("floats.log"),
+              "floats.log:2: the PosZ of LOC record \"h\" is not a number (digits with a point, "
+              "or a name): \"\"");
+    ExpectNothingChanged();
 }
 
 TEST_F(ParseLogFailure, OutputIsADirectory) {

@@ -66,16 +66,6 @@ TEST(ScriptWriter, WritesNothingForOtherKinds) {
               "");
 }
 
-TEST(ScriptWriter, WritesEmptyLocationParts) {
-    EXPECT_EQ(Statements({"x<TS_RY>LOC#spot#*****tail#a#b#c#"}),
-              CrLf({
-                  "    oTYArea=GetObjectByTag(\"\");",
-                  "    vTYVector=Vector(, , );",
-                  "    lTYLoc=Location(oTYArea, vTYVector, );",
-                  "    SetTSRYLocationC(\"spot\", lTYLoc, a, b, c);",
-              }));
-}
-
 TEST(ScriptWriter, EscapesQuotedTextOnly) {
     // Name, the Value of a string and the area tag go between quotes; a quote
     // or backslash in them must not end the literal or escape its end.
@@ -113,18 +103,19 @@ std::string Rejection(const std::string& line) {
 TEST(ScriptWriter, WritesPlainValuesAsTheyStand) {
     EXPECT_EQ(Statements({
                   "x<TS_RY>FLT#pad#       1.500000000#-1#+2#TRUE#",
-                  "x<TS_RY>INT#hex#0x1F#OBJECT_INVALID#1e-5#-#",
-                  "x<TS_RY>INT#empty######",
+                  "x<TS_RY>INT#hex#0x1F#OBJECT_INVALID#1e-5#-#", "x<TS_RY>INT#empty######",
                   "x<TS_RY>LOC#at#ar_01*-0.5*+1.25*0*  90.0*#0#0#0#",
+                  "x<TS_RY>FLT#pi#PI#0#0#0#",  // a float constant of the module
               }),
               CrLf({
                   "    SetTSRYFloat(\"pad\",        1.500000000, -1, +2, TRUE);",
                   "    SetTSRYInt(\"hex\", 0x1F, OBJECT_INVALID, 1e-5, -);",
                   "    SetTSRYInt(\"empty\", , , , );",
                   "    oTYArea=GetObjectByTag(\"ar_01\");",
-                  "    vTYVector=Vector(-0.5, +1.25, 0.0);",
+                  "    vTYVector=Vector(-0.5, 1.25, 0.0);",
                   "    lTYLoc=Location(oTYArea, vTYVector,   90.0);",
                   "    SetTSRYLocationC(\"at\", lTYLoc, 0, 0, 0);",
+                  "    SetTSRYFloat(\"pi\", PI, 0, 0, 0);",
               }));
 }
 
@@ -136,6 +127,7 @@ TEST(ScriptWriter, WritesFloatsAsLiteralsTheCompilersReadAsLogged) {
                   "x<TS_RY>FLT#pad#       0.699999988#0#0#0#",
                   "x<TS_RY>LOC#at#0.05*56.61*       0.699999988*-0.05*359.999999*#0#0#0.05#",
                   "x<TS_RY>LOC#same#a*1.5*-2.25*0*  90.0*#0#0#0#",
+                  "x<TS_RY>LOC#far#b*3355541504*- 0.05*0.05 *1*#0#0#0#",
                   "x<TS_RY>INT#count#0.05#0#0#0#",
                   "x<TS_RY>STR#text#0.05#0#0#0#",
               }),
@@ -150,6 +142,10 @@ TEST(ScriptWriter, WritesFloatsAsLiteralsTheCompilersReadAsLogged) {
                   "    vTYVector=Vector(1.5, -2.25, 0.0);",
                   "    lTYLoc=Location(oTYArea, vTYVector,   90.0);",
                   "    SetTSRYLocationC(\"same\", lTYLoc, 0, 0, 0);",
+                  "    oTYArea=GetObjectByTag(\"b\");",
+                  "    vTYVector=Vector((102403.0 * 32768.0), -0.050000002, 0.050000002);",
+                  "    lTYLoc=Location(oTYArea, vTYVector, 1.0);",
+                  "    SetTSRYLocationC(\"far\", lTYLoc, 0, 0, 0);",
                   "    SetTSRYInt(\"count\", 0.05, 0, 0, 0);",
                   "    SetTSRYString(\"text\", \"0.05\", 0, 0, 0);",
               }));
@@ -174,6 +170,17 @@ TEST(ScriptWriter, RejectsScriptCodeInFieldsWrittenAsTheyStand) {
         {"x<TS_RY>LOC#h#t*0*0*" + code + "*0*#0#0#0#", "line 1: the PosZ of LOC record \"h\""},
         {"x<TS_RY>LOC#h#t*0*0*0*" + code + "*#0#0#0#", "line 1: the Facing of LOC record \"h\""},
         {"x<TS_RY>LOC#h#t*0*0*0*0*#0#0#" + code + "#", "line 1: the Extra3 of LOC record \"h\""},
+        // A float field holds a number or a name, or no compiler takes it.
+        {"x<TS_RY>FLT#a#1e5#0#0#0#",
+         "line 1: the Value of FLT record \"a\" is not a number (digits with a point, or a "
+         "name): \"1e5\""},
+        {"x<TS_RY>LOC#spot#*****tail#a#b#c#", "line 1: the PosX of LOC record \"spot\" is not a"},
+        {"x<TS_RY>LOC#h#t*0*.*0*0*#0#0#0#", "line 1: the PosY of LOC record \"h\" is not a"},
+        {"x<TS_RY>LOC#h#t*0*0*1_000*0*#0#0#0#", "line 1: the PosZ of LOC record \"h\" is not a"},
+        {"x<TS_RY>LOC#h#t*0*0*0*-*#0#0#0#", "line 1: the Facing of LOC record \"h\" is not a"},
+        {"x<TS_RY>FLT#a#-1" + std::string(39, '0') + "#0#0#0#",
+         "line 1: the Value of FLT record \"a\" lies beyond the float range (no float is "
+         "nearer it than infinity): \"-1000000000000000000000000000000000000000\""},
         // Comments, other quotes and odd bytes are not plain either.
         {"x<TS_RY>INT#a#1 //#0#0#0#",
          "line 1: the Value of INT record \"a\" is not a plain value: "

@@ -5,6 +5,8 @@
 #include <bit>
 #include <charconv>
 #include <cstdint>
+#include <limits>
+#include <optional>
 #include <system_error>
 
 namespace tsry {
@@ -44,12 +46,6 @@ void CompilerReading::Take(char c) noexcept {
 namespace {
 
 bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-// `text` without the spaces before it.
-std::string_view WithoutSpaces(std::string_view text) noexcept {
-    const std::size_t start = text.find_first_not_of(' ');
-    return start == std::string_view::npos ? std::string_view() : text.substr(start);
-}
 
 bool SameFloat(float a, float b) noexcept {
     return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
@@ -211,13 +207,16 @@ class Walk {
 bool SearchLiteral(float target, std::string& literal) {
     Walk walk(target);
     if (target < kWholesReadExactly) {
-        // Every whole part reads exactly, and the target's own is the one to
-        // start from: a smaller one with nines after it reads at most about
-        // the target's whole part, which that reaches with ".0".
-        std::array<char, 16> digits;
-        const auto [end, error] =
-            std::to_chars(digits.begin(), digits.end(), static_cast<std::uint32_t>(target));
-        walk.Start({digits.data(), static_cast<std::size_t>(end - digits.data())}, 0);
+        // Every whole part reads exactly, and the target's own and the one
+        // below it are those to start from: "6425881.8" reads as 6425882.0,
+        // but a whole part two below, with nines after it, reads at most
+        // about one below the target's, as a float's step is at most 1 here.
+        const auto whole = static_cast<std::uint32_t>(target);
+        for (std::uint32_t start = whole == 0 ? 0 : whole - 1; start <= whole; ++start) {
+            std::array<char, 16> digits;
+            const auto [end, error] = std::to_chars(digits.begin(), digits.end(), start);
+            walk.Start({digits.data(), static_cast<std::size_t>(end - digits.data())}, 0);
+        }
     } else {
         // Digit by digit: the same count as the target's whole part.
         const int integerDigits = IntegerDigits(target);
@@ -239,58 +238,164 @@ bool SearchLiteral(float target, std::string& literal) {
 
 }  // namespace
 
-bool IsDecimalNumber(std::string_view text) noexcept {
-    text = WithoutSpaces(text);
-    if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
-    bool digits = false;
+namespace {
+
+// Where the parts of a decimal number lie in its text.
+struct NumberShape {
+    bool negative = false;
+    std::size_t sign = std::string_view::npos;  // where the sign stands, if any
+    std::size_t tokenStart = 0;                 // the digits and the point
+    std::size_t tokenEnd = 0;
     bool point = false;
-    for (const char c : text) {
-        if (IsDigit(c)) {
-            digits = true;
-        } else if (c == '.' && !point) {
-            point = true;
-        } else {
-            return false;
-        }
+
+    [[nodiscard]] std::string_view Token(std::string_view text) const noexcept {
+        return text.substr(tokenStart, tokenEnd - tokenStart);
     }
-    return digits;
+};
+
+std::size_t SkipSpaces(std::string_view text, std::size_t at) noexcept {
+    while (at < text.size() && text[at] == ' ') ++at;
+    return at;
 }
 
-float ReadAsCompilers(std::string_view literal) noexcept {
-    literal = WithoutSpaces(literal);
-    const bool negative = !literal.empty() && literal.front() == '-';
-    if (!literal.empty() && (literal.front() == '-' || literal.front() == '+')) {
-        literal.remove_prefix(1);
+// The shape of `text` if it is a decimal number (IsDecimalNumber).
+std::optional<NumberShape> ShapeOf(std::string_view text) noexcept {
+    NumberShape shape;
+    std::size_t at = SkipSpaces(text, 0);
+    if (at < text.size() && (text[at] == '-' || text[at] == '+')) {
+        shape.negative = text[at] == '-';
+        shape.sign = at;
+        at = SkipSpaces(text, at + 1);
     }
+    shape.tokenStart = at;
+    bool digits = false;
+    for (; at < text.size(); ++at) {
+        if (IsDigit(text[at])) {
+            digits = true;
+        } else if (text[at] == '.' && !shape.point) {
+            shape.point = true;
+        } else {
+            break;
+        }
+    }
+    shape.tokenEnd = at;
+    if (!digits || SkipSpaces(text, at) != text.size()) return std::nullopt;
+    return shape;
+}
+
+// The float nearest the number `token` (digits and a point), 0 for one that
+// rounds to zero; returns false for one that rounds to infinity.
+bool NearestFloat(std::string_view token, float& nearest) noexcept {
+    const char* const end = token.data() + token.size();
+    const auto [stop, error] =
+        std::from_chars(token.data(), end, nearest, std::chars_format::fixed);
+    if (error == std::errc()) return true;
+    // Out of range: rounded to zero unless a digit before the point counts.
+    const std::string_view whole = token.substr(0, token.find('.'));
+    nearest = 0;
+    return whole.find_first_not_of('0') == std::string_view::npos;
+}
+
+// A float has at most 39 digits before the point.
+constexpr std::size_t kMostWholeDigits = 39;
+
+// `value`, a finite float other than 0 that no literal reaches, as an
+// expression computed exactly at run time: value = m * 2^e with m odd, so
+// below 2^24, and every factor a whole power of two of at most 2^24; the
+// compilers read all of them exactly, and each step of the product or
+// quotient is exact as its result lies between m and `value`.
+void WriteScaled(float value, std::string& out) {
+    const auto bits = std::bit_cast<std::uint32_t>(value);
+    const auto biased = static_cast<int>((bits >> 23) & 0xFFU);
+    std::uint32_t m = bits & 0x7FFFFFU;
+    int e = -149;
+    if (biased != 0) {
+        m |= 0x800000U;
+        e = biased - 150;
+    }
+    for (; m != 0 && (m & 1U) == 0; m >>= 1) ++e;
+    auto append = [&out](std::uint32_t whole) {
+        std::array<char, 16> digits;
+        const auto [end, error] = std::to_chars(digits.begin(), digits.end(), whole);
+        out.append(digits.data(), end);
+        out += ".0";
+    };
+    out = (bits >> 31) != 0 ? "(-" : "(";
+    append(m);
+    const std::string_view operation = e > 0 ? " * " : " / ";
+    for (int left = e > 0 ? e : -e; left > 0; left -= 24) {
+        out += operation;
+        append(std::uint32_t{1} << std::min(left, 24));
+    }
+    out += ')';
+}
+
+bool IsNameStart(char c) noexcept {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+
+}  // namespace
+
+bool IsDecimalNumber(std::string_view text) noexcept { return ShapeOf(text).has_value(); }
+
+float ReadAsCompilers(std::string_view literal) noexcept {
+    const std::optional<NumberShape> shape = ShapeOf(literal);
+    if (!shape) return std::numeric_limits<float>::quiet_NaN();
     CompilerReading reading;
-    for (const char c : literal) reading.Take(c);
-    return negative ? -reading.value() : reading.value();
+    for (const char c : shape->Token(literal)) reading.Take(c);
+    return shape->negative ? -reading.value() : reading.value();
+}
+
+FloatField ClassifyFloatField(std::string_view text) noexcept {
+    if (const std::optional<NumberShape> shape = ShapeOf(text)) {
+        const std::string_view token = shape->Token(text);
+        const std::size_t first = token.find_first_not_of('0');
+        const std::size_t wholeDigits =
+            first == std::string_view::npos ? 0 : std::min(token.size(), token.find('.')) - first;
+        float nearest = 0;
+        if (wholeDigits >= kMostWholeDigits && !NearestFloat(token, nearest)) {
+            return FloatField::kBeyondRange;
+        }
+        return FloatField::kNumber;
+    }
+    const std::size_t start = SkipSpaces(text, 0);
+    if (start == text.size() || !IsNameStart(text[start])) return FloatField::kNotANumber;
+    std::size_t at = start + 1;
+    while (at < text.size() && (IsNameStart(text[at]) || IsDigit(text[at]))) ++at;
+    return SkipSpaces(text, at) == text.size() ? FloatField::kName : FloatField::kNotANumber;
 }
 
 std::string_view FloatLiterals::Exact(std::string_view text) {
-    if (!IsDecimalNumber(text)) return text;
-    std::string_view number = WithoutSpaces(text);
-    const bool negative = number.front() == '-';
-    if (number.front() == '-' || number.front() == '+') number.remove_prefix(1);
+    const std::optional<NumberShape> shape = ShapeOf(text);
+    if (!shape) return text;
+    const std::string_view token = shape->Token(text);
     float magnitude = 0;
-    const char* const end = number.data() + number.size();
-    const auto [stop, error] =
-        std::from_chars(number.data(), end, magnitude, std::chars_format::fixed);
-    if (error != std::errc() || stop != end) return text;  // beyond the float range
-    const float wanted = negative ? -magnitude : magnitude;
-    if (number.find('.') == std::string_view::npos) {
-        // A whole number stands where the game wants a float only with a
-        // point: the same digits with one, where they read so.
-        literal_.assign(text).append(".0");
-        if (SameFloat(ReadAsCompilers(literal_), wanted)) return literal_;
-    } else if (SameFloat(ReadAsCompilers(text), wanted)) {
-        return text;
+    if (!NearestFloat(token, magnitude)) return text;
+    const float wanted = shape->negative ? -magnitude : magnitude;
+    const bool plus = shape->sign != std::string_view::npos && !shape->negative;
+    if (token.size() <= kLongestToken) {
+        // The text as it stands, but without a "+" (which the older compiler
+        // refuses) and with a point: what the game logs most often reads so.
+        CompilerReading reading;
+        for (const char c : token) reading.Take(c);
+        if (!shape->point) {
+            reading.Take('.');
+            reading.Take('0');
+        }
+        if (SameFloat(shape->negative ? -reading.value() : reading.value(), wanted)) {
+            if (shape->point && !plus) return text;
+            literal_.assign(text, 0, shape->tokenEnd);
+            if (plus) literal_.erase(shape->sign, 1);
+            if (!shape->point) literal_ += ".0";
+            literal_.append(text.substr(shape->tokenEnd));
+            return literal_;
+        }
     }
-
-    // Past about 10^8 the reading skips floats: one that no literal reaches
-    // is written as it stands.
-    if (!SearchLiteral(magnitude, literal_)) return text;
-    if (negative) literal_.insert(literal_.begin(), '-');
+    if (SearchLiteral(magnitude, literal_)) {
+        if (shape->negative) literal_.insert(literal_.begin(), '-');
+        return literal_;
+    }
+    WriteScaled(wanted, literal_);
     return literal_;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -27,30 +28,55 @@ class CompilerReading {
     int fractionDigits_ = -1;  // the digits taken after the point; -1 before it
 };
 
-// Whether `text` is a decimal number: spaces, an optional sign ("-" or "+"),
-// digits, an optional point and digits, with at least one digit in all.
+// Whether `text` is a decimal number: spaces, an optional sign ("-" or "+")
+// and spaces, digits with an optional point among or after them (at least one
+// digit in all), then spaces. Both compilers take that, spaces and all.
 [[nodiscard]] bool IsDecimalNumber(std::string_view text) noexcept;
 
-// What the compilers make of `literal`, a decimal number: the spaces before
-// it are skipped, CompilerReading takes its digits and point, and a leading
-// "-" negates the result at the end.
+// What the compilers make of `literal`, a decimal number: the spaces are
+// skipped, CompilerReading takes its digits and point, and a leading "-"
+// negates the result at the end.
 [[nodiscard]] float ReadAsCompilers(std::string_view literal) noexcept;
+
+// What a float field (the Value of a FLT record, a coordinate or the facing
+// of a location) holds, as far as a script can take it.
+enum class FloatField {
+    kNumber,       // a decimal number within the float range
+    kName,         // spaces, a letter or "_" then letters, digits and "_", spaces:
+                   // a float constant of the module, perhaps
+    kBeyondRange,  // a decimal number whose nearest float is infinite
+    kNotANumber,   // anything else, which no compiler takes where it wants a float
+};
+[[nodiscard]] FloatField ClassifyFloatField(std::string_view text) noexcept;
 
 // The literals written for float fields, chosen one field at a time.
 class FloatLiterals {
   public:
     // The most digits after the point that a literal chosen here has.
     static constexpr int kMostFractionDigits = 20;
+    // The longest number token that every compiler in use takes: the older
+    // one stops at 8191 characters.
+    static constexpr std::size_t kLongestToken = 8191;
 
-    // What to write for the float field logged as `text`. `text` itself when
-    // it is not a decimal number, when it lies beyond the float range, or when
-    // the compilers already read it as the float nearest to it (ties to even,
-    // as strtof rounds), a whole number with ".0" added; otherwise the literal with the fewest
-    // digits after the point, and always a point, that they read as that float, the smallest of
-    // them when several have as few: "0.05" gives "0.050000002", "359.999999" gives "360.0" (and
-    // "360" too, as above). Should no literal of at most kMostFractionDigits digits after the point
-    // read so, which happens past about 10^8, where the reading skips floats, `text` as it stands.
-    // The view lasts until the next call.
+    // What to write for the float field logged as `text`, a decimal number
+    // within the float range: something that the game turns into exactly the
+    // float nearest the text (ties to even, as strtof rounds; a text that
+    // rounds to zero gives 0 with its sign). The first of these that does:
+    // - `text` itself, without a leading "+" and with ".0" after the digits
+    //   of a whole number, provided its digits and point are no longer than
+    //   kLongestToken: what the game logs, "       1.500000000", and most
+    //   other values;
+    // - the literal, always with a point, with the fewest digits after it (at
+    //   most kMostFractionDigits) and of those the smallest, with a "-" for a
+    //   negative float: "0.05" gives "0.050000002", "6425881.78" gives
+    //   "6425881.8";
+    // - past about 10^8, where the compilers' reading skips floats, and below
+    //   about 10^-13, where it needs more digits: an expression that the game
+    //   computes exactly, m * 2^e as a whole number m below 2^24 multiplied
+    //   (e > 0) or divided (e < 0) by whole powers of two of at most 2^24, all
+    //   of which the compilers read exactly: "(12543287.0 * 32768.0)".
+    // Any other text (a name, or what CheckRecord refuses) is returned as it
+    // stands. The view lasts until the next call.
     std::string_view Exact(std::string_view text);
 
   private:

@@ -134,20 +134,45 @@ bool IsPlain(std::string_view text) noexcept {
                        [](char c) { return kPlain[static_cast<unsigned char>(c)]; });
 }
 
+// How a field stands in the statement group.
+enum class Written { kQuoted, kAsItStands, kFloat };
+
 // One field as the statement group writes it.
 struct WrittenField {
     const char* name;
     std::string_view text;
-    bool quoted;
+    Written as;
 };
+
+// Why a float field cannot be written, or nullptr.
+const char* FloatFault(std::string_view text) noexcept {
+    switch (ClassifyFloatField(text)) {
+        case FloatField::kNumber:
+        case FloatField::kName:
+            return nullptr;
+        case FloatField::kBeyondRange:
+            return " lies beyond the float range (no float is nearer it than infinity): ";
+        case FloatField::kNotANumber:
+            break;
+    }
+    return " is not a number (digits with a point, or a name): ";
+}
 
 void CheckField(const LogRecord& record, std::uint64_t line, const WrittenField& field) {
     const bool nul = std::memchr(field.text.data(), '\0', field.text.size()) != nullptr;
-    if (!nul && (field.quoted || IsPlain(field.text))) return;
+    const char* fault = nullptr;
+    if (nul) {
+        fault = " holds a NUL byte, which no script can hold: ";
+    } else if (field.as == Written::kFloat) {
+        fault = FloatFault(field.text);
+    } else if (field.as == Written::kAsItStands && !IsPlain(field.text)) {
+        fault = " is not a plain value: ";
+    }
+    if (fault == nullptr) return;
     std::string message = std::string("the ") + field.name + " of ";
     message.append(record.Kind);
     message += " record " + Shown(record.Name);
-    message += nul ? " holds a NUL byte, which no script can hold: " : " is not a plain value: ";
+    message += fault;
     message += Shown(field.text);
     throw RecordError(line, message);
 }
@@ -177,16 +202,22 @@ void CheckRecord(const LogRecord& record, std::uint64_t line) {
     std::size_t count = 0;
     if (statement == Statement::kLocation) {
         const LocationParts part = SplitLocation(record, line);
-        fields[count++] = {kPartNames[0], part[0], true};
-        for (std::size_t k = 1; k < 5; ++k) fields[count++] = {kPartNames[k], part[k], false};
+        fields[count++] = {kPartNames[0], part[0], Written::kQuoted};
+        for (std::size_t k = 1; k < 5; ++k) {
+            fields[count++] = {kPartNames[k], part[k], Written::kFloat};
+        }
     }
-    fields[count++] = {"Name", record.Name, true};
-    if (statement != Statement::kLocation) {
-        fields[count++] = {"Value", record.Value, statement == Statement::kString};
+    fields[count++] = {"Name", record.Name, Written::kQuoted};
+    if (statement == Statement::kString) {
+        fields[count++] = {"Value", record.Value, Written::kQuoted};
+    } else if (statement == Statement::kFloat) {
+        fields[count++] = {"Value", record.Value, Written::kFloat};
+    } else if (statement == Statement::kInt) {
+        fields[count++] = {"Value", record.Value, Written::kAsItStands};
     }
-    fields[count++] = {"Extra1", record.Extra1, false};
-    fields[count++] = {"Extra2", record.Extra2, false};
-    fields[count++] = {"Extra3", record.Extra3, false};
+    fields[count++] = {"Extra1", record.Extra1, Written::kAsItStands};
+    fields[count++] = {"Extra2", record.Extra2, Written::kAsItStands};
+    fields[count++] = {"Extra3", record.Extra3, Written::kAsItStands};
     for (std::size_t i = 0; i < count; ++i) CheckField(record, line, fields[i]);
 }
 

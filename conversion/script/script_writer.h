@@ -20,17 +20,19 @@
 // field that is written may hold a NUL byte, where the compiler would stop
 // reading. A string longer than the compiler's longest literal is written as
 // several literals joined by " + ". A float (the Value of a FLT record, the
-// PosX, PosY, PosZ and Facing of a location) is written as a literal that the
-// compilers read as the float nearest the logged text (FloatLiterals::Exact),
-// which is most often the text itself.
+// PosX, PosY, PosZ and Facing of a location) must be a decimal number within
+// the float range or a name, and a number is written as what the game turns
+// into the float nearest the logged text (FloatLiterals::Exact), which is
+// most often the text itself.
 
 namespace tsry {
 
 // Throws ConversionError, naming log line `line`, the record's Name and the
 // field, when `record` cannot be written as the statements of a script: a
-// location cut short, a field written as it stands that is not a plain value,
-// or a NUL byte in any field that is written. Records of a Kind that writes
-// nothing always pass.
+// location cut short, a float that is neither a decimal number within the
+// float range nor a name (ClassifyFloatField), another field written as it
+// stands that is not a plain value, or a NUL byte in any field that is written. Records of a Kind
+// that writes nothing always pass.
 void CheckRecord(const LogRecord& record, std::uint64_t line);
 
 // Whether `record` writes a statement group: a record of Kind INT, STR, FLT or
