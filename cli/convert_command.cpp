@@ -223,6 +223,9 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
         if (e.get_exit_code() == 0) return app.exit(e, out, err);  // --help, --version
         return UsageError(err, UsageProblem(app, e));
     }
+    if (keepOption->count() > 0 && keep.empty()) {
+        return UsageError(err, "--keep: name the archive FILE");
+    }
     if (std::count(logs.begin(), logs.end(), std::string(platform::kStandardInput)) > 1) {
         return UsageError(err, "- (standard input) can stand only once among the logs");
     }

@@ -1,6 +1,7 @@
 #include "conversion/kept_archive.h"
 
 #include <optional>
+#include <system_error>
 #include <utility>
 
 #include "conversion/list_logs.h"
@@ -23,9 +24,10 @@ KeptArchive::KeptArchive(std::filesystem::path path) : path_(std::move(path)) {
                               " cannot be read and replaced.");
     }
     const std::filesystem::path lock = ArchiveLock(path_);
-    if (lock.empty()) {
-        throw ConversionError("Cannot lock the archive " + QuotedPath(path_) +
-                              ": its folder cannot be found");
+    std::error_code error;
+    if (lock.empty() || !std::filesystem::is_directory(lock.parent_path(), error)) {
+        throw ConversionError("Cannot keep the archive " + QuotedPath(path_) +
+                              ": its folder does not exist");
     }
     lock_ = std::make_unique<platform::FileLock>(lock, "the archive");
 }

@@ -212,6 +212,7 @@ TEST_F(ConvertCommand, ExitsTwoOnUsageErrorsSayingWhatIsWrong) {
         {{"-", "server.log", "-"}, "- (standard input) can stand only once among the logs"},
         {{"--keep", "k.tsv", "--count", "server.log"},
          "--keep and --count cannot be used together"},
+        {{"--keep", "", "server.log"}, "--keep: name the archive FILE"},
     };
     for (const auto& c : cases) {
         const Outcome outcome = Run(c.args);
