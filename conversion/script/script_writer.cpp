@@ -141,9 +141,14 @@ struct WrittenField {
     bool quoted;
 };
 
+bool HasNul(std::string_view text) noexcept {
+    return std::memchr(text.data(), '\0', text.size()) != nullptr;
+}
+
 void CheckField(const LogRecord& record, std::uint64_t line, const WrittenField& field) {
-    const bool nul = std::memchr(field.text.data(), '\0', field.text.size()) != nullptr;
-    if (!nul && (field.quoted || IsPlain(field.text))) return;
+    // A plain value holds no NUL byte: one pass over it says both.
+    if (field.quoted ? !HasNul(field.text) : IsPlain(field.text)) return;
+    const bool nul = HasNul(field.text);
     std::string message = std::string("the ") + field.name + " of ";
     message.append(record.Kind);
     message += " record " + Shown(record.Name);
@@ -247,6 +252,10 @@ bool ScriptWriter::WriteRecord(const RecordTable& table, std::size_t index) {
     return WriteRecord(table[index], table.LineOf(index));
 }
 
+bool ScriptWriter::WriteCheckedRecord(const RecordTable& table, std::size_t index) {
+    return WriteGroup(table[index], table.LineOf(index));
+}
+
 void ScriptWriter::Put(std::string_view text) {
     if (text.size() <= kFlushSize) {
         pending_ += text;
@@ -327,6 +336,10 @@ void ScriptWriter::PutNameAndExtras(std::string_view call, const LogRecord& reco
 
 bool ScriptWriter::WriteRecord(const LogRecord& record, std::uint64_t line) {
     CheckRecord(record, line);
+    return WriteGroup(record, line);
+}
+
+bool ScriptWriter::WriteGroup(const LogRecord& record, std::uint64_t line) {
     switch (StatementOf(record.Kind)) {
         case Statement::kInt:
             PutNameAndExtras("    SetTSRYInt(", record, ", ", record.Value, false);
