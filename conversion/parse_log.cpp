@@ -26,8 +26,9 @@ constexpr std::size_t kRecordsPerReport = 4096;
 std::size_t CheckTable(const RecordTable& table) {
     std::size_t groups = 0;
     for (std::size_t i = 0; i < table.size(); ++i) {
-        CheckRecord(table[i], table.LineOf(i));
-        if (WritesAGroup(table[i])) ++groups;
+        const LogRecord record = table[i];
+        CheckRecord(record, table.LineOf(i));
+        if (WritesAGroup(record)) ++groups;
     }
     return groups;
 }
@@ -48,7 +49,7 @@ ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps, Scr
     }
     for (std::size_t i = 0; i < table.size(); ++i) {
         if (perPart != 0 && i % perPart == 0) writer.WritePartStart(i / perPart + 1);
-        if (writer.WriteRecord(table, i)) ++summary.groups;
+        if (writer.WriteCheckedRecord(table, i)) ++summary.groups;
         if (perPart != 0 && ((i + 1) % perPart == 0 || i + 1 == table.size())) {
             writer.WritePartEnd(i / perPart + 1, summary.parts);
         }

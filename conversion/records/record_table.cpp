@@ -46,13 +46,22 @@ namespace {
 // The longest record text a slot holds (its ends are 32-bit).
 constexpr std::size_t kMaxRecordBytes = std::numeric_limits<std::uint32_t>::max();
 
-// A bucket holds the upper half of a name's hash beside its slot number + 1,
-// so that a probe rejects other names without touching their slots.
-constexpr std::uint64_t Bucket(std::uint64_t hash, std::size_t slot) {
-    return (hash & 0xffffffff00000000ULL) | (static_cast<std::uint64_t>(slot) + 1);
+// The table keys a name by the lower half of its hash: its home bucket is
+// that key modulo the number of buckets.
+constexpr std::uint32_t KeyOf(std::uint64_t hash) { return static_cast<std::uint32_t>(hash); }
+constexpr std::size_t HomeOf(std::uint32_t key, std::size_t mask) { return key & mask; }
+
+// A bucket holds the key beside the slot number + 1, so that a probe rejects
+// other names without touching their slots, and a table that grows finds the
+// new home of every name without reading its slot.
+constexpr std::uint64_t Bucket(std::uint32_t key, std::size_t slot) {
+    return (std::uint64_t{key} << 32) | (static_cast<std::uint64_t>(slot) + 1);
+}
+constexpr std::uint32_t KeyIn(std::uint64_t bucket) {
+    return static_cast<std::uint32_t>(bucket >> 32);
 }
 constexpr bool SameHash(std::uint64_t bucket, std::uint64_t hash) {
-    return ((bucket ^ hash) >> 32) == 0;
+    return KeyIn(bucket) == KeyOf(hash);
 }
 constexpr std::size_t SlotOf(std::uint64_t bucket) {
     return static_cast<std::size_t>(bucket & 0xffffffffULL) - 1;
@@ -224,10 +233,10 @@ void RecordTable::StoreAll(std::span<PendingRecord> records) {
     const std::size_t mask = buckets_.size() - 1;
     for (PendingRecord& pending : records) {
         pending.hash = NameHash(pending.record.Name);
-        __builtin_prefetch(&buckets_[pending.hash & mask]);
+        __builtin_prefetch(&buckets_[HomeOf(KeyOf(pending.hash), mask)]);
     }
     const auto slotOf = [&](const PendingRecord& pending) -> const Slot* {
-        const std::uint64_t entry = buckets_[pending.hash & mask];
+        const std::uint64_t entry = buckets_[HomeOf(KeyOf(pending.hash), mask)];
         return entry != 0 && SameHash(entry, pending.hash) ? &slots_[SlotOf(entry)] : nullptr;
     };
     for (const PendingRecord& pending : records) {
@@ -247,15 +256,14 @@ void RecordTable::StoreAll(std::span<PendingRecord> records) {
 
 void RecordTable::Store(const LogRecord& record, std::uint64_t line, std::uint64_t hash) {
     const std::size_t mask = buckets_.size() - 1;
-    for (std::size_t b = hash & mask;; b = (b + 1) & mask) {
+    for (std::size_t b = HomeOf(KeyOf(hash), mask);; b = (b + 1) & mask) {
         const std::uint64_t entry = buckets_[b];
         if (entry == 0) {
             if (slots_.size() >= std::numeric_limits<std::uint32_t>::max() - 1) {
                 throw ConversionError("The log holds more variable names than can be kept.");
             }
-            buckets_[b] = Bucket(hash, slots_.size());
+            buckets_[b] = Bucket(KeyOf(hash), slots_.size());
             Slot& slot = slots_.emplace_back();
-            slot.hashLow = static_cast<std::uint32_t>(hash);
             std::memcpy(slot.nameHead, record.Name.data(),
                         std::min(record.Name.size(), sizeof slot.nameHead));
             Fill(slot, record, line);
@@ -282,14 +290,12 @@ void RecordTable::Clear() noexcept {
 void RecordTable::Grow() {
     TableVector<std::uint64_t> grown(buckets_.size() * 2, 0);
     const std::size_t mask = grown.size() - 1;
-    // Each bucket's upper half of the hash, and its slot's lower half.
+    // The buckets alone, in order: no slot is read.
     for (const std::uint64_t entry : buckets_) {
         if (entry == 0) continue;
-        const std::size_t slot = SlotOf(entry);
-        const std::uint64_t hash = (entry & 0xffffffff00000000ULL) | slots_[slot].hashLow;
-        std::size_t b = hash & mask;
+        std::size_t b = HomeOf(KeyIn(entry), mask);
         while (grown[b] != 0) b = (b + 1) & mask;
-        grown[b] = Bucket(hash, slot);
+        grown[b] = entry;
     }
     buckets_.swap(grown);
 }

@@ -93,7 +93,6 @@ class RecordTable {
         char* text = nullptr;
         std::uint32_t capacity = 0;
         std::uint32_t ends[6] = {};
-        std::uint32_t hashLow = 0;  // the lower half of the Name's hash; its bucket has the upper
         std::uint64_t line = 0;
         // The Name's first bytes, so that most look-ups decide on the slot
         // alone, without reading the text it points to.

@@ -158,17 +158,30 @@ const char* FloatFault(std::string_view text) noexcept {
     return " is not a number (digits with a point, or a name): ";
 }
 
+bool HasNul(std::string_view text) noexcept {
+    return std::memchr(text.data(), '\0', text.size()) != nullptr;
+}
+
 void CheckField(const LogRecord& record, std::uint64_t line, const WrittenField& field) {
-    const bool nul = std::memchr(field.text.data(), '\0', field.text.size()) != nullptr;
-    const char* fault = nullptr;
-    if (nul) {
+    // A plain value, a number or a name holds no NUL byte: one pass over it
+    // says both.
+    switch (field.as) {
+        case Written::kQuoted:
+            if (!HasNul(field.text)) return;
+            break;
+        case Written::kAsItStands:
+            if (IsPlain(field.text)) return;
+            break;
+        case Written::kFloat:
+            if (FloatFault(field.text) == nullptr) return;
+            break;
+    }
+    const char* fault = " is not a plain value: ";
+    if (HasNul(field.text)) {
         fault = " holds a NUL byte, which no script can hold: ";
     } else if (field.as == Written::kFloat) {
         fault = FloatFault(field.text);
-    } else if (field.as == Written::kAsItStands && !IsPlain(field.text)) {
-        fault = " is not a plain value: ";
     }
-    if (fault == nullptr) return;
     std::string message = std::string("the ") + field.name + " of ";
     message.append(record.Kind);
     message += " record " + Shown(record.Name);
@@ -278,6 +291,10 @@ bool ScriptWriter::WriteRecord(const RecordTable& table, std::size_t index) {
     return WriteRecord(table[index], table.LineOf(index));
 }
 
+bool ScriptWriter::WriteCheckedRecord(const RecordTable& table, std::size_t index) {
+    return WriteGroup(table[index], table.LineOf(index));
+}
+
 void ScriptWriter::Put(std::string_view text) {
     if (text.size() <= kFlushSize) {
         pending_ += text;
@@ -358,6 +375,10 @@ void ScriptWriter::PutNameAndExtras(std::string_view call, const LogRecord& reco
 
 bool ScriptWriter::WriteRecord(const LogRecord& record, std::uint64_t line) {
     CheckRecord(record, line);
+    return WriteGroup(record, line);
+}
+
+bool ScriptWriter::WriteGroup(const LogRecord& record, std::uint64_t line) {
     switch (StatementOf(record.Kind)) {
         case Statement::kInt:
             PutNameAndExtras("    SetTSRYInt(", record, ", ", record.Value, false);

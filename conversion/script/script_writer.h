@@ -88,6 +88,10 @@ class ScriptWriter {
     bool WriteRecord(const LogRecord& record, std::uint64_t line);
     // The statement group of slot `index` of `table`.
     bool WriteRecord(const RecordTable& table, std::size_t index);
+    // The same for a record that CheckRecord has already passed, as every
+    // record of a table has before a script of it is begun: the check is not
+    // run twice.
+    bool WriteCheckedRecord(const RecordTable& table, std::size_t index);
     void WriteClosing();
 
     // Hands everything written so far to the sink.
@@ -103,6 +107,8 @@ class ScriptWriter {
     // call "Name" middle value, Extra1, Extra2, Extra3);
     void PutNameAndExtras(std::string_view call, const LogRecord& record, std::string_view middle,
                           std::string_view value, bool quotedValue);
+    // WriteRecord after the check.
+    bool WriteGroup(const LogRecord& record, std::uint64_t line);
 
     ByteSink& sink_;
     std::string pending_;
