@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -142,16 +143,18 @@ class Follower final : public FollowedLines {
     }
 
     [[nodiscard]] bool changed() const noexcept { return changed_; }
+    // The first records are written at once, later ones once `every` has
+    // passed since the last write.
     [[nodiscard]] bool Due() const {
-        return changed_ &&
-               Clock::now() - written_ >= std::chrono::duration<double>(settings_.every);
+        return changed_ && (!written_ || Clock::now() - *written_ >=
+                                             std::chrono::duration<double>(settings_.every));
     }
     // How long to wait before the next look.
     [[nodiscard]] double Pause() const {
         double pause = settings_.lookEvery;
-        if (changed_) {
+        if (changed_ && written_) {
             const std::chrono::duration<double> left =
-                written_ + std::chrono::duration<double>(settings_.every) - Clock::now();
+                *written_ + std::chrono::duration<double>(settings_.every) - Clock::now();
             pause = std::clamp(left.count(), 0.0, pause);
         }
         return pause;
@@ -217,7 +220,7 @@ class Follower final : public FollowedLines {
     std::set<std::string> said_;
     std::string refused_;
     bool changed_ = false;
-    Clock::time_point written_;
+    std::optional<Clock::time_point> written_;
 };
 
 }  // namespace

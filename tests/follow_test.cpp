@@ -125,6 +125,7 @@ struct Step {
 struct Case {
     const char* name;
     std::vector<Step> steps;
+    friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
 
 const std::string kA = Rec("a", "1") + Rec("b", "2");
