@@ -190,8 +190,11 @@ class Follower final : public FollowedLines {
             if (std::filesystem::is_directory(given, error)) {
                 try {
                     found = ExpandLogSetFor({given}, settings_.output);
-                } catch (const ConversionError&) {
-                    found.clear();  // nothing beneath it yet, or gone while looked at
+                } catch (const ConversionError& e) {
+                    // Nothing beneath it yet, or a folder that cannot be
+                    // read: told once, and looked at again.
+                    SayOnce(e.what());
+                    found.clear();
                 }
             }
             for (std::filesystem::path& file : found) {
@@ -228,8 +231,23 @@ class Follower final : public FollowedLines {
 void FollowLogs(const FollowSettings& settings, FollowMessages& messages) {
     try {
         platform::CatchStops();
-        // The script must not take the place of a log.
-        RefuseToOverwriteALog(ExpandLogSetFor(settings.logs, settings.output), settings.output);
+        // The script must not take the place of a log. A log that is not
+        // there yet (the server not started, a folder still empty) is waited
+        // for.
+        for (const std::filesystem::path& given : settings.logs) {
+            std::error_code error;
+            if (given != std::filesystem::path(platform::kStandardInput) &&
+                !std::filesystem::exists(given, error)) {
+                continue;
+            }
+            LogSet found;
+            try {
+                found = ExpandLogSetFor({given}, settings.output);
+            } catch (const ConversionError&) {
+                continue;
+            }
+            RefuseToOverwriteALog(found, settings.output);
+        }
         Follower follower(settings, messages);
         follower.LookAll();
         const bool standardInput =

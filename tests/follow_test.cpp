@@ -248,6 +248,21 @@ TEST_F(Following, AFolderStandsForTheFilesThatAppearBeneathIt) {
     EXPECT_EQ(said_.all(), "");
 }
 
+// Started before the server: neither the log nor its folder's first file is
+// there yet.
+TEST_F(Following, WaitsForLogsThatAreNotThereYet) {
+    const std::filesystem::path folder = dir_ / "logs";
+    std::filesystem::create_directory(folder);
+    Start({log_, folder});
+    ExpectScriptOf("");
+    WriteFile(log_, kA);
+    ExpectScriptOf(kA);
+    WriteFile(folder / "first.log", Rec("c", "3"));
+    ExpectScriptOf(kA + Rec("c", "3"));
+    Stop();
+    EXPECT_NE(said_.all().find("holds no logs."), std::string::npos) << said_.all();
+}
+
 TEST_F(Following, AWriteAtTheStopHoldsWhatCameJustBefore) {
     WriteFile(log_, kA);
     Start({}, 3600);  // written at the start, then only at the stop
