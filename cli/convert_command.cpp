@@ -154,6 +154,7 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
         kProgramName);
     std::vector<std::string> logs;
     std::string output;
+    std::string keep;
     bool count = false;
     bool list = false;
     std::size_t recordsPerPart = 0;
@@ -172,6 +173,13 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
                        "Write the script to FILE instead of ./tsry.nss (- for standard output); "
                        "with --list, the list instead of standard output")
             ->option_text("FILE");
+    auto* keepOption =
+        app.add_option("--keep", keep,
+                       "Keep every variable ever read in the archive FILE: read it first, as the "
+                       "earliest of the logs, then replace it with what it and the logs hold, as "
+                       "the list --list writes; a later run reads it again, so values outlive "
+                       "the logs that held them")
+            ->option_text("FILE");
     auto* partsOption =
         app.add_option("--parts", recordsPerPart,
                        "Restore in parts of at most N records each, which the script runs one "
@@ -187,6 +195,7 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
     auto* countFlag =
         app.add_flag("--count", count, "Print the number of lines of the logs and exit")
             ->excludes(outputOption)
+            ->excludes(keepOption)
             ->excludes(partsOption)
             ->excludes(oneMainFlag);
     auto* listFlag =
@@ -242,7 +251,7 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
         if (list) {
             const std::filesystem::path listPath =
                 PathFromUtf8(output.empty() ? std::string(kStandardOutput) : output);
-            const std::size_t names = ListLogs(set, progress, listPath);
+            const std::size_t names = ListLogs(set, progress, listPath, PathFromUtf8(keep));
             if (!output.empty() && output != kStandardOutput) {
                 out << "Listing complete, " << names << (names == 1 ? " variable" : " variables")
                     << " in " << output << ".\n";
@@ -265,7 +274,7 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
             return 0;
         }
         const ConversionSummary summary =
-            ParseLog(set, std::nullopt, progress, status, outputPath, layout);
+            ParseLog(set, std::nullopt, progress, status, outputPath, layout, PathFromUtf8(keep));
         if (reportReading) {
             err << "reading: " << ReadingWayName(ChosenReadingWay()) << '\n'
                 << "scans: " << LineScansName() << '\n';
@@ -276,6 +285,10 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
         std::string said = status.text();
         std::replace(said.begin(), said.end(), '\n', ' ');
         told << said << '\n';
+        for (const std::string& note : summary.notes) {
+            told << std::flush;
+            err << kProgramName << ": note: " << note << '\n';
+        }
         if (summary.parts == 0 && summary.groups > ScriptLayout::kMostGroupsInOneMain) {
             told << std::flush;
             err << kProgramName << ": note: the script restores " << summary.groups

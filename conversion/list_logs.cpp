@@ -1,70 +1,55 @@
 #include "conversion/list_logs.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "conversion/kept_archive.h"
+#include "conversion/parse_log.h"
 #include "conversion/platform/conversion_error.h"
 #include "conversion/read_log_set.h"
+#include "conversion/reading/kept_list.h"
 #include "conversion/script/replacement_file.h"
 
 namespace tsry {
 
-namespace {
-
-// A field of a list row: a backslash, tab, CR or LF written as \\, \t, \r
-// or \n, so that the row stays one line of tab-separated values.
-void PutListField(std::string& row, std::string_view field) {
-    for (const char c : field) {
-        switch (c) {
-            case '\\':
-                row += "\\\\";
-                break;
-            case '\t':
-                row += "\\t";
-                break;
-            case '\r':
-                row += "\\r";
-                break;
-            case '\n':
-                row += "\\n";
-                break;
-            default:
-                row += c;
+void WriteList(const SetRecords& records, ByteSink& sink) {
+    const RecordTable& table = records.table;
+    std::string rows;
+    rows += kListHeader;
+    rows += '\n';
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        AppendListRow(rows, table[i], records.places.Source(table.LineOf(i)));
+        if (rows.size() >= (std::size_t{256} << 10)) {
+            sink.Write(rows);
+            rows.clear();
         }
     }
+    sink.Write(rows);
 }
 
-}  // namespace
-
 std::size_t ListLogs(const LogSet& logs, ProgressSink& progress,
-                     const std::filesystem::path& outputPath) {
+                     const std::filesystem::path& outputPath,
+                     const std::filesystem::path& archive) {
     try {
-        const LogSet set = ExpandLogSetFor(logs, outputPath);
-        RefuseToOverwriteALog(set, outputPath);
-        ReplacementFile output(outputPath);
+        // What a conversion here would read: its script is no log.
+        std::vector<std::filesystem::path> written{std::filesystem::path(kDefaultScriptName),
+                                                   outputPath};
+        if (!archive.empty()) written.push_back(archive);
+        const LogSet set = ExpandLogSetFor(logs, written);
+        RefuseToOverwriteALog(set, outputPath, "list");
+        if (!archive.empty()) RefuseToKeepALog(set, archive, outputPath);
+        ReplacementFile output(outputPath, "list");
+        std::optional<KeptArchive> kept;
         SetRecords records;
+        if (!archive.empty()) kept.emplace(archive).Read(records);
         ReadLogSet(set, progress, records);
-        const RecordTable& table = records.table;
-
-        std::string rows = "name\tkind\tvalue\textra1\textra2\textra3\tsource\n";
-        for (std::size_t i = 0; i < table.size(); ++i) {
-            const LogRecord record = table[i];
-            for (const std::string_view field : {record.Name, record.Kind, record.Value,
-                                                 record.Extra1, record.Extra2, record.Extra3}) {
-                PutListField(rows, field);
-                rows += '\t';
-            }
-            PutListField(rows, records.places.Name(table.LineOf(i)));
-            rows += '\n';
-            if (rows.size() >= (std::size_t{256} << 10)) {
-                output.Write(rows);
-                rows.clear();
-            }
-        }
-        output.Write(rows);
+        if (kept) kept->Replace(records);
+        WriteList(records, output);
         output.Commit();
         progress.Hide();
-        return table.size();
+        return records.table.size();
     } catch (...) {
         RethrowAsConversionError();
     }

@@ -2,8 +2,10 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "conversion/kept_archive.h"
 #include "conversion/platform/conversion_error.h"
 #include "conversion/platform/platform.h"
 #include "conversion/read_log_set.h"
@@ -97,28 +99,44 @@ ConversionSummary ConvertLog(LineReader& log, ByteSink& script, ProgressSink& pr
 
 ConversionSummary ParseLog(const LogSet& logs, std::optional<std::uint64_t> lineCount,
                            ProgressSink& progress, StatusText& status,
-                           const std::filesystem::path& outputPath, ScriptLayout layout) {
+                           const std::filesystem::path& outputPath, ScriptLayout layout,
+                           const std::filesystem::path& archive) {
     try {
         // Every log is looked at first: a log that cannot be opened, or that
-        // the script would replace, leaves the script untouched.
-        const LogSet set = ExpandLogSetFor(logs, outputPath);
+        // the script or the archive would replace, leaves both untouched.
+        std::vector<std::filesystem::path> written{outputPath};
+        if (!archive.empty()) written.push_back(archive);
+        std::vector<std::string> notes;
+        const LogSet set = ExpandLogSetFor(logs, written, &notes);
         RefuseToOverwriteALog(set, outputPath);
+        if (!archive.empty()) RefuseToKeepALog(set, archive, outputPath);
         ReplacementFile output(outputPath);
 
         progress.SetMinimum(0);
         progress.SetMaximum(2.0 * static_cast<double>(lineCount.value_or(0)));
         progress.SetValue(0);
+        std::optional<KeptArchive> kept;
         SetRecords records;
+        if (!archive.empty()) kept.emplace(archive).Read(records);
         ReadLogSet(set, progress, records);
+        // Nothing read is lost, whatever the script makes of it.
+        if (kept) kept->Replace(records);
         ScriptWriter writer(output);
         ConversionSummary summary;
         try {
             summary = WriteScript(records.table, records.places.lines(), writer, progress, layout);
         } catch (const RecordError& e) {
-            throw ConversionError(records.places.Name(e.line()) + ": " + e.detail());
+            std::string message = records.places.Name(e.line()) + ": " + e.detail();
+            if (kept) {
+                message += "\nThe script " + QuotedPath(outputPath) +
+                           " is left as it was; the archive " + QuotedPath(archive) +
+                           " holds every variable read.";
+            }
+            throw ConversionError(message);
         }
         output.Commit();
         summary.direct = output.direct();
+        summary.notes = std::move(notes);
 
         status.SetText(CompletionText(outputPath, output.direct(), summary.parts));
         progress.Hide();

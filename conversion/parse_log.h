@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "conversion/progress.h"
 #include "conversion/reading/line_reader.h"
@@ -19,11 +21,12 @@ inline constexpr std::string_view kDefaultScriptName = "tsry.nss";
 
 // What a successful run wrote.
 struct ConversionSummary {
-    std::uint64_t steps = 0;  // lines read plus records visited
-    std::size_t records = 0;  // variable names, one record each
-    std::size_t groups = 0;   // statement groups written
-    std::size_t parts = 0;    // functions of a script in parts; 0 for one main
-    bool direct = false;      // written straight to a device, a pipe or standard output
+    std::uint64_t steps = 0;         // lines read plus records visited
+    std::size_t records = 0;         // variable names, one record each
+    std::size_t groups = 0;          // statement groups written
+    std::size_t parts = 0;           // functions of a script in parts; 0 for one main
+    bool direct = false;             // written straight to a device, a pipe or standard output
+    std::vector<std::string> notes;  // what the user should know: a file left out, say
 };
 
 // Reads the logs of `logs` one after another as one log (a folder stands for
@@ -31,10 +34,15 @@ struct ConversionSummary {
 // file), keeps the newest record of every name and writes the restore script
 // to `outputPath`, as below. Messages about a place in a log name it
 // PATH:LINE.
+//
+// With an `archive` (see KeptArchive), reads it first, as the earliest part
+// of the set, and replaces it with the merged list before the script is
+// written. When the script is refused (a record it cannot hold), the archive
+// is still replaced, and the error says so; the script stays as it was.
 ConversionSummary ParseLog(const LogSet& logs, std::optional<std::uint64_t> lineCount,
                            ProgressSink& progress, StatusText& status,
                            const std::filesystem::path& outputPath = kDefaultScriptName,
-                           ScriptLayout layout = {});
+                           ScriptLayout layout = {}, const std::filesystem::path& archive = {});
 
 // Reads the log at `logPath`, keeps the newest record of every name and writes
 // the restore script to `outputPath`, replacing it whole or, on failure, not at

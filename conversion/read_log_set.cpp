@@ -219,24 +219,72 @@ void ReadLogSet(const LogSet& logs, ProgressSink& sink, SetRecords& records) {
     }
 }
 
-LogSet ExpandLogSetFor(const LogSet& given, const std::filesystem::path& output) {
-    const std::optional<platform::FileIdentity> written = platform::OutputIdentity(output);
-    const TemporaryFilesOf temporary(output);
+LogSet ExpandLogSetFor(const LogSet& given, std::span<const std::filesystem::path> written,
+                       std::vector<std::string>* notes) {
+    struct Written {
+        std::filesystem::path path;
+        bool link;  // a symbolic link, to the file it replaces
+        std::optional<platform::FileIdentity> identity;
+        std::filesystem::path::string_type name;
+        TemporaryFilesOf temporary;
+        std::filesystem::path lock;
+    };
+    std::vector<Written> files;
+    for (const std::filesystem::path& path : written) {
+        std::filesystem::path lock = ReplacedFile(path);
+        if (!lock.empty()) lock += ".lock";
+        std::error_code error;
+        files.push_back({path, std::filesystem::is_symlink(path, error),
+                         platform::OutputIdentity(path), path.filename().native(),
+                         TemporaryFilesOf(path), std::move(lock)});
+    }
     return ExpandLogSet(given, [&](const std::filesystem::path& file) {
-        return (written && platform::PlainFileIdentity(file) == written) || temporary.Holds(file);
+        for (const Written& out : files) {
+            if (out.identity && platform::PlainFileIdentity(file) == out.identity) {
+                // The file itself, or a link to it; what a link written
+                // points to, under another name, is a log it would replace.
+                std::error_code error;
+                if (file.filename().native() == out.name ||
+                    std::filesystem::is_symlink(file, error)) {
+                    return true;
+                }
+                if (out.link) return false;
+                if (notes != nullptr) {
+                    notes->push_back(QuotedPath(file) +
+                                     " is left out: it is another name (a hard "
+                                     "link) of " +
+                                     QuotedPath(out.path) +
+                                     ", which this run "
+                                     "writes");
+                }
+                return true;
+            }
+            if (out.temporary.Holds(file)) return true;
+            if (!out.lock.empty() && file.filename() == out.lock.filename()) {
+                std::error_code error;
+                if (std::filesystem::equivalent(file, out.lock, error)) return true;
+            }
+        }
+        return false;
     });
 }
 
-void RefuseToOverwriteALog(const LogSet& logs, const std::filesystem::path& output) {
+LogSet ExpandLogSetFor(const LogSet& given, const std::filesystem::path& output) {
+    return ExpandLogSetFor(given, std::span(&output, 1));
+}
+
+void RefuseToOverwriteALog(const LogSet& logs, const std::filesystem::path& output,
+                           std::string_view what) {
     const std::optional<platform::FileIdentity> written = platform::OutputIdentity(output);
     for (const std::filesystem::path& log : logs) {
         const std::optional<platform::FileIdentity> read = platform::PlainFileIdentity(log);
         if (!written || read != written) continue;
         const bool stream = output == std::filesystem::path(kStandardOutput) ||
                             platform::OutputDescriptor(output).has_value();
-        throw ConversionError("the script " + QuotedPath(output) +
+        const std::string message = "the " + std::string(what) + " " + QuotedPath(output) +
                               (stream ? " would be written into the log it is made from"
-                                      : " would replace the log it is made from"));
+                                      : " would replace the log it is made from");
+        throw ConversionError(message);
     }
 }
 

@@ -32,6 +32,7 @@ struct LogFile {
     bool gzip = false;      // written compressed, one member per line
     int age = 0;            // hours since it was last written; equal ages, equal times
     std::string link = {};  // if set, a hard link to this file instead
+    bool symbolic = false;  // a symbolic link, its text `link`
 };
 
 void Write(const LogFile& file) {
@@ -39,6 +40,10 @@ void Write(const LogFile& file) {
     fs::create_directories(fs::path(file.path).parent_path().empty()
                                ? fs::path(".")
                                : fs::path(file.path).parent_path());
+    if (file.symbolic) {
+        fs::create_symlink(file.link, file.path);
+        return;
+    }
     if (!file.link.empty()) {
         fs::create_hard_link(file.link, file.path);
         return;
@@ -177,6 +182,7 @@ TEST_F(LogSets, MessagesNameTheFileAndItsLine) {
         std::vector<std::string> given;
         std::string message;          // its start
         std::string unreadable = {};  // a folder that cannot be read
+        bool listable = false;        // whose names can still be listed
     } cases[] = {
         {{{"a.log", kA}, {"b.log", "ok\r\n[t] <TS_RY>INT#cut\r\n"}},
          {"a.log", "b.log"},
@@ -208,6 +214,12 @@ TEST_F(LogSets, MessagesNameTheFileAndItsLine) {
          "Cannot read the folder \"" + (fs::path("logs") / "sub" / "deep").string() +
              "\": " + test::SystemText(test::Fault::kNoPermission),
          (fs::path("logs") / "sub" / "deep").string()},
+        // Listed, but what it holds cannot be looked at: refused as well.
+        {{{"logs/a.log", kA}, {"logs/sub/deep/b.log", "", false, 0, "../../a.log", true}},
+         {"logs"},
+         "Cannot read the folder \"" + (fs::path("logs") / "sub" / "deep").string() + "\": ",
+         (fs::path("logs") / "sub" / "deep").string(),
+         true},
     };
     test::ScopedSetting<std::uint64_t> halves(detail::MinimumSplitSize(), 1);
     for (const auto& c : cases) {
@@ -215,7 +227,8 @@ TEST_F(LogSets, MessagesNameTheFileAndItsLine) {
         for (const LogFile& file : c.files) Write(file);
         WriteFile("tsry.nss", old);
         std::optional<test::UnreadableFolder> unreadable;
-        if (!c.unreadable.empty() && !unreadable.emplace(c.unreadable).applies()) continue;
+        if (!c.unreadable.empty() && !unreadable.emplace(c.unreadable, c.listable).applies())
+            continue;
         const std::string message = Failure(c.given);
         EXPECT_EQ(message.substr(0, c.message.size()), c.message) << message;
         EXPECT_EQ(ReadFile("tsry.nss"), old);
@@ -336,6 +349,56 @@ TEST_F(LogSets, ListsEveryVariableWithWhereItsValueComesFrom) {
                 << c.name;
             EXPECT_TRUE(ReadFile(c.output) == expected) << c.name << ", run " << run;
         }
+    }
+}
+
+// An archive kept from run to run holds every variable ever read, with the
+// source it was logged at, whatever logs are gone since.
+TEST_F(LogSets, AnArchiveKeepsEveryVariableEverRead) {
+    const std::string bad = "[t] <TS_RY>INT#v#1)#0#0#0#\r\n";
+    const struct {
+        const char* name;
+        std::vector<LogFile> files;  // written before the run; earlier ones stay
+        std::vector<std::string> given;
+        std::vector<std::string> sources;  // the archive: every log ever read
+        std::vector<std::string> read;
+        std::string failure = {};  // the start of the run's error
+    } runs[] = {
+        {"the first run", {{"a.log", kA}}, {"a.log"}, {"a.log"}, {kA}},
+        {"a new log", {{"b.log", kB}}, {"b.log"}, {"a.log", "b.log"}, {kA, kB}},
+        {"the same log again", {}, {"b.log"}, {"a.log", "b.log"}, {kA, kB}},
+        {"a refused record is kept",
+         {{"c.log", kC + bad}},
+         {"c.log"},
+         {"a.log", "b.log", "c.log"},
+         {kA, kB, kC + bad},
+         "c.log:3: the Value of INT record \"v\" is not a plain value: \"1)\"\nThe script "
+         "\"tsry.nss\" is left as it was; the archive \"keep.tsv\" holds every variable read."},
+        {"the refused record's message names the archive",
+         {{"d.log", "[t] chatter\r\n"}},
+         {"d.log"},
+         {"a.log", "b.log", "c.log"},
+         {kA, kB, kC + bad},
+         "keep.tsv:6 (logged at c.log:3): the Value of INT record \"v\""},
+    };
+    std::string script;
+    for (const auto& run : runs) {
+        for (const LogFile& file : run.files) Write(file);
+        NoProgress progress;
+        NoStatus status;
+        std::string failure;
+        try {
+            ParseLog(Set(run.given), std::nullopt, progress, status, "tsry.nss", {}, "keep.tsv");
+        } catch (const ConversionError& e) {
+            failure = e.what();
+        }
+        EXPECT_EQ(failure.empty() ? failure : failure.substr(0, run.failure.size()), run.failure)
+            << run.name << ": " << failure;
+        EXPECT_TRUE(ReadFile("keep.tsv") == model::ModelList(run.sources, run.read)) << run.name;
+        if (run.failure.empty()) script = model::Model(model::JoinedLogs(run.read)).script;
+        EXPECT_TRUE(ReadFile("tsry.nss") == script) << run.name;
+        // Then each log goes, as a server's logs do.
+        for (const std::string& log : run.given) fs::remove(log);
     }
 }
 

@@ -126,9 +126,11 @@ enum class Fault { kNoSuchFile, kNoSuchFolder, kIsADirectory, kNoPermission };
 // permissions taken away, and on this thread root's privilege to read any
 // folder whatever they say, as a folder of another user's cannot be read.
 // applies() is false where the system does not allow that (Wine's programs).
+// `listable`: its names can be listed, but nothing beneath it looked at
+// (mode 0444).
 class UnreadableFolder {
   public:
-    explicit UnreadableFolder(std::filesystem::path folder);
+    explicit UnreadableFolder(std::filesystem::path folder, bool listable = false);
     ~UnreadableFolder();
     UnreadableFolder(const UnreadableFolder&) = delete;
     UnreadableFolder& operator=(const UnreadableFolder&) = delete;

@@ -55,11 +55,14 @@ bool ReadAnyFolder(bool may) {
 
 }  // namespace
 
-UnreadableFolder::UnreadableFolder(std::filesystem::path folder) : folder_(std::move(folder)) {
-    ::chmod(folder_.c_str(), 0);
+UnreadableFolder::UnreadableFolder(std::filesystem::path folder, bool listable)
+    : folder_(std::move(folder)) {
+    ::chmod(folder_.c_str(), listable ? 0444 : 0);
     privileged_ = ::geteuid() == 0 && ReadAnyFolder(false);
     DIR* const listing = ::opendir(folder_.c_str());
-    applies_ = listing == nullptr;
+    struct stat inside {};
+    applies_ = listable ? listing != nullptr && ::stat((folder_ / ".").c_str(), &inside) != 0
+                        : listing == nullptr;
     if (listing != nullptr) ::closedir(listing);
 }
 

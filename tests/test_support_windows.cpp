@@ -29,7 +29,8 @@ std::string SystemText(Fault fault) {
 
 // Wine's programs run with the rights of the user who runs Wine, which are
 // root's here.
-UnreadableFolder::UnreadableFolder(std::filesystem::path folder) : folder_(std::move(folder)) {}
+UnreadableFolder::UnreadableFolder(std::filesystem::path folder, bool /*listable*/)
+    : folder_(std::move(folder)) {}
 
 UnreadableFolder::~UnreadableFolder() = default;
 

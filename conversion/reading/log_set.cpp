@@ -55,6 +55,8 @@ void AddFilesBeneath(const fs::path& top, const LeaveOut& leaveOut, LogSet& logs
             const fs::path& path = it->path();
             if (Hidden(path)) continue;
             const Kind kind = KindOf(*it, error);
+            // Before the next step, which would clear it.
+            if (error) break;
             if (kind == Kind::kFolder) folders.push_back(path);
             if (kind == Kind::kFile && !(leaveOut && leaveOut(path))) logs.push_back(path);
         }
@@ -115,22 +117,41 @@ LogSet ExpandLogSet(const LogSet& given, const LeaveOut& leaveOut) {
 }
 
 void LinePlaces::Add(const fs::path& log, std::uint64_t lines) {
-    files_.push_back({log, total_ + 1});
+    files_.push_back({log, total_ + 1, kNotKept});
     total_ += lines;
 }
 
-std::string LinePlaces::Name(std::uint64_t line) const {
+void LinePlaces::AddKept(const fs::path& list, std::uint64_t lines, KeptOrigins origins) {
+    files_.push_back({list, total_ + 1, kept_.size()});
+    kept_.push_back(std::move(origins));
+    total_ += lines;
+}
+
+const LinePlaces::File* LinePlaces::FileOf(std::uint64_t line) const {
     // The last file that starts at or before the line; past them all, the
     // file being read.
     const auto after =
         std::upper_bound(files_.begin(), files_.end(), line,
                          [](std::uint64_t at, const File& file) { return at < file.first; });
-    if (after == files_.end() && line > total_) {
-        return PathText(reading_) + ":" + std::to_string(line - total_);
+    if ((after == files_.end() && line > total_) || after == files_.begin()) return nullptr;
+    return &*(after - 1);
+}
+
+std::string LinePlaces::Name(std::uint64_t line) const {
+    const File* const file = FileOf(line);
+    if (file == nullptr) {
+        return PathText(reading_) + ":" + std::to_string(line > total_ ? line - total_ : line);
     }
-    if (after == files_.begin()) return PathText(reading_) + ":" + std::to_string(line);
-    const File& file = *(after - 1);
-    return PathText(file.path) + ":" + std::to_string(line - file.first + 1);
+    const std::uint64_t own = line - file->first + 1;
+    std::string name = PathText(file->path) + ":" + std::to_string(own);
+    if (file->kept != kNotKept) name += " (logged at " + std::string(kept_[file->kept][own]) + ")";
+    return name;
+}
+
+std::string LinePlaces::Source(std::uint64_t line) const {
+    const File* const file = FileOf(line);
+    if (file == nullptr || file->kept == kNotKept) return Name(line);
+    return std::string(kept_[file->kept][line - file->first + 1]);
 }
 
 }  // namespace tsry

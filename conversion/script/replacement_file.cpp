@@ -34,7 +34,7 @@ std::string detail::RandomSuffix(std::mt19937_64& random) {
     return suffix;
 }
 
-TemporaryFilesOf::TemporaryFilesOf(const std::filesystem::path& target) {
+std::filesystem::path ReplacedFile(const std::filesystem::path& target) {
     std::error_code error;
     std::filesystem::path at = std::filesystem::absolute(target, error);
     // A link that points nowhere yet stands for the file it would create.
@@ -45,8 +45,14 @@ TemporaryFilesOf::TemporaryFilesOf(const std::filesystem::path& target) {
     }
     // (A path none of which exists comes back from weakly_canonical as it
     // is: hence absolute.)
-    const std::filesystem::path final = std::filesystem::weakly_canonical(at, error);
-    if (error || !final.has_filename()) return;
+    std::filesystem::path final = std::filesystem::weakly_canonical(at, error);
+    if (error || !final.has_filename()) return {};
+    return final;
+}
+
+TemporaryFilesOf::TemporaryFilesOf(const std::filesystem::path& target) {
+    const std::filesystem::path final = ReplacedFile(target);
+    if (final.empty()) return;
     folder_ = final.parent_path();
     pattern_ = detail::TemporaryName(final.filename(), std::string(kSuffixSize, 'X')).native();
 }

@@ -27,9 +27,12 @@ inline constexpr std::string_view kStandardOutput = "-";
 //
 // Anything that cannot be replaced, a device or a pipe, and kStandardOutput,
 // is written to directly.
+//
+// Messages name the file by `what` it is to the user: "the script", "the
+// list", "the archive".
 class ReplacementFile final : public ByteSink {
   public:
-    explicit ReplacementFile(std::filesystem::path target);
+    explicit ReplacementFile(std::filesystem::path target, std::string_view what = "script");
     ~ReplacementFile() override;
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
@@ -44,13 +47,19 @@ class ReplacementFile final : public ByteSink {
     void Discard() noexcept;
 
     std::filesystem::path target_;  // as the user named it, for messages
-    std::filesystem::path final_;   // the file replaced, links followed
+    std::string what_;
+    std::filesystem::path final_;  // the file replaced, links followed
     std::filesystem::path temp_;
     std::intptr_t handle_ = -1;
     bool direct_ = false;
     bool ownsHandle_ = true;
     bool replacing_ = false;  // final_ exists and is replaced
 };
+
+// The file that a ReplacementFile of `target` replaces or creates: absolute,
+// links followed (a link that points nowhere yet, to where it points). Empty
+// where that cannot be known.
+[[nodiscard]] std::filesystem::path ReplacedFile(const std::filesystem::path& target);
 
 // The temporary files that a ReplacementFile of `target` writes: beside the
 // file it replaces (links followed), named "<name>.tmp." and six letters or

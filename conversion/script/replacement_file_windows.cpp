@@ -44,17 +44,20 @@ std::filesystem::path FinalPath(HANDLE file, const std::filesystem::path& fallba
 // Fails as ReplaceFileW would, and leaving nothing behind, when another
 // program holds `file` open without sharing it for deleting (the game's
 // toolset may have the script open).
-void CheckNotHeld(const std::filesystem::path& file, const std::filesystem::path& target) {
+void CheckNotHeld(const std::filesystem::path& file, const std::filesystem::path& target,
+                  const std::string& what_) {
     HANDLE handle =
         ::CreateFileW(file.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) Fail("Cannot replace the script", target, ::GetLastError());
+    if (handle == INVALID_HANDLE_VALUE)
+        Fail("Cannot replace the " + what_, target, ::GetLastError());
     ::CloseHandle(handle);
 }
 
 }  // namespace
 
-ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::move(target)) {
+ReplacementFile::ReplacementFile(std::filesystem::path target, std::string_view what)
+    : target_(std::move(target)), what_(what) {
     if (target_.empty()) throw ConversionError("No output file was given.");
     if (target_ == std::filesystem::path(kStandardOutput)) {
         handle_ = reinterpret_cast<std::intptr_t>(::GetStdHandle(STD_OUTPUT_HANDLE));
@@ -66,14 +69,14 @@ ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::mo
     const DWORD attributes = ::GetFileAttributesW(target_.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            Fail("Cannot replace the script", target_, ERROR_DIRECTORY_NOT_SUPPORTED);
+            Fail("Cannot replace the " + what_, target_, ERROR_DIRECTORY_NOT_SUPPORTED);
         }
         // Opened for its name and kind only, whoever else holds it.
         HANDLE existing = ::CreateFileW(
             target_.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (existing == INVALID_HANDLE_VALUE) {
-            Fail("Cannot replace the script", target_, ::GetLastError());
+            Fail("Cannot replace the " + what_, target_, ::GetLastError());
         }
         const bool disk = ::GetFileType(existing) == FILE_TYPE_DISK;
         if (disk) final_ = FinalPath(existing, target_);
@@ -84,20 +87,20 @@ ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::mo
                 ::CreateFileW(target_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
             if (device == INVALID_HANDLE_VALUE) {
-                Fail("Cannot write the script", target_, ::GetLastError());
+                Fail("Cannot write the " + what_, target_, ::GetLastError());
             }
             handle_ = reinterpret_cast<std::intptr_t>(device);
             direct_ = true;
             return;
         }
         if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            Fail("Cannot replace the script", target_, ERROR_FILE_READ_ONLY);
+            Fail("Cannot replace the " + what_, target_, ERROR_FILE_READ_ONLY);
         }
-        CheckNotHeld(final_, target_);
+        CheckNotHeld(final_, target_, what_);
         replacing_ = true;
     } else if (const DWORD error = ::GetLastError();
                error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-        Fail("Cannot create the script", target_, error);
+        Fail("Cannot create the " + what_, target_, error);
     }
 
     std::mt19937_64 random(std::random_device{}());
@@ -113,7 +116,7 @@ ReplacementFile::ReplacementFile(std::filesystem::path target) : target_(std::mo
         }
         const DWORD error = ::GetLastError();
         if (error != ERROR_FILE_EXISTS || attempt == 100) {
-            Fail("Cannot create the script", target_, error);
+            Fail("Cannot create the " + what_, target_, error);
         }
     }
 }
@@ -135,7 +138,7 @@ void ReplacementFile::Write(std::string_view bytes) {
         const auto want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
         DWORD written = 0;
         if (!::WriteFile(Handle(handle_), bytes.data(), want, &written, nullptr)) {
-            Fail("Cannot write the script", target_, ::GetLastError());
+            Fail("Cannot write the " + what_, target_, ::GetLastError());
         }
         bytes.remove_prefix(written);
     }
@@ -151,13 +154,13 @@ void ReplacementFile::Commit() {
     // The data must be on the disk before it becomes the script, or a crash
     // could leave an empty file under the target's name.
     if (!::FlushFileBuffers(Handle(handle_))) {
-        Fail("Cannot write the script", target_, ::GetLastError());
+        Fail("Cannot write the " + what_, target_, ::GetLastError());
     }
     ::CloseHandle(Handle(handle_));
     handle_ = -1;
     if (replacing_) {
         try {
-            CheckNotHeld(final_, target_);
+            CheckNotHeld(final_, target_, what_);
         } catch (...) {
             ::DeleteFileW(temp_.c_str());
             throw;
@@ -171,7 +174,7 @@ void ReplacementFile::Commit() {
     if (!replaced) {
         const DWORD error = ::GetLastError();
         ::DeleteFileW(temp_.c_str());
-        Fail("Cannot replace the script", target_, error);
+        Fail("Cannot replace the " + what_, target_, error);
     }
     platform::KeepWhenStopped(temp_);
 }
