@@ -268,7 +268,7 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
             if (output == kStandardOutput) {
                 return UsageError(err, "--follow keeps a file current: give -o a file, not -");
             }
-            FollowSettings settings{set, outputPath, layout, every};
+            FollowSettings settings{set, outputPath, PathFromUtf8(keep), layout, every};
             ToStandardError messages(err);
             FollowLogs(settings, messages);
             return 0;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "conversion/kept_archive.h"
 #include "conversion/platform/conversion_error.h"
 #include "conversion/platform/platform.h"
 #include "conversion/read_log_set.h"
@@ -160,17 +161,37 @@ class Follower final : public FollowedLines {
         return pause;
     }
 
-    // Writes the script of the records read so far, or says why it cannot
-    // and keeps the old one.
+    // Writes the archive (where kept) and the script of the records read so
+    // far, or says why the script cannot be written and keeps the old one.
     void Write() {
         changed_ = false;
         written_ = Clock::now();
         sources_.Prune(table_);
+        SetRecords merged;
+        std::optional<KeptArchive> archive;
+        if (!settings_.archive.empty()) archive.emplace(settings_.archive).Read(merged);
+        const std::uint64_t archived = merged.places.lines();
+        // The records followed, after the archive's, as rows that name where
+        // each was logged.
+        KeptOrigins origins;
+        for (std::size_t i = 0; i < table_.size(); ++i) {
+            origins.Add(sources_.Name(table_.LineOf(i)));
+            merged.table.Store(table_[i], archived + i + 1);
+        }
+        merged.places.AddKept(settings_.archive, table_.size(), std::move(origins));
+        if (archive) {
+            archive->Replace(merged);
+            archive.reset();  // another run may take its turn
+        }
         try {
-            WriteScriptFile(table_, settings_.output, settings_.layout);
+            WriteScriptFile(merged.table, settings_.output, settings_.layout);
             refused_.clear();
         } catch (const RecordError& e) {
-            const std::string message = sources_.Name(e.line()) + ": " + e.detail() +
+            // A row of the archive by its line and source, a record followed
+            // by where it was logged.
+            const std::string place = e.line() <= archived ? merged.places.Name(e.line())
+                                                           : merged.places.Source(e.line());
+            const std::string message = place + ": " + e.detail() +
                                         "; the script is kept as it was until a later record "
                                         "mends this one";
             if (message != refused_) messages_.Say(message);
@@ -189,7 +210,7 @@ class Follower final : public FollowedLines {
             LogSet found{given};
             if (std::filesystem::is_directory(given, error)) {
                 try {
-                    found = ExpandLogSetFor({given}, settings_.output);
+                    found = ExpandLogSetFor({given}, WrittenFiles());
                 } catch (const ConversionError& e) {
                     // Nothing beneath it yet, or a folder that cannot be
                     // read: told once, and looked at again.
@@ -205,6 +226,13 @@ class Follower final : public FollowedLines {
                 }
             }
         }
+    }
+
+    // What the follower writes, left out of the folders.
+    [[nodiscard]] std::vector<std::filesystem::path> WrittenFiles() const {
+        std::vector<std::filesystem::path> files{settings_.output};
+        if (!settings_.archive.empty()) files.push_back(settings_.archive);
+        return files;
     }
 
     void SayOnce(const std::string& message) {
@@ -234,6 +262,11 @@ void FollowLogs(const FollowSettings& settings, FollowMessages& messages) {
         // The script must not take the place of a log. A log that is not
         // there yet (the server not started, a folder still empty) is waited
         // for.
+        std::vector<std::filesystem::path> written{settings.output};
+        if (!settings.archive.empty()) {
+            RefuseToKeepALog({}, settings.archive, settings.output);
+            written.push_back(settings.archive);
+        }
         for (const std::filesystem::path& given : settings.logs) {
             std::error_code error;
             if (given != std::filesystem::path(platform::kStandardInput) &&
@@ -242,11 +275,14 @@ void FollowLogs(const FollowSettings& settings, FollowMessages& messages) {
             }
             LogSet found;
             try {
-                found = ExpandLogSetFor({given}, settings.output);
+                found = ExpandLogSetFor({given}, written);
             } catch (const ConversionError&) {
                 continue;
             }
             RefuseToOverwriteALog(found, settings.output);
+            if (!settings.archive.empty()) {
+                RefuseToOverwriteALog(found, settings.archive, "archive");
+            }
         }
         Follower follower(settings, messages);
         follower.LookAll();

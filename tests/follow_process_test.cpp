@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <string>
@@ -141,17 +142,18 @@ TEST_F(FollowerProgram, WritesOnceMoreAtEachStopSignalAndExitsZero) {
     }
 }
 
-// Killed outright at any moment, the follower leaves a whole script: the
-// old one or the new one, never a part.
+// Killed outright at any moment, the follower leaves a whole script and a
+// whole archive: the old one or the new one, never a part.
 TEST_F(FollowerProgram, KilledWhileWritingLeavesAWholeScript) {
     std::string log;
     for (int i = 0; i < 100000; ++i) log += Rec("v" + std::to_string(i), "1");
     WriteFile(log_, log);
     const std::string closing = test::ScriptClosing();
+    const std::filesystem::path archive = dir_ / "history.tsv";
     for (const int delay : {0, 7, 19, 41}) {
-        Converter follower(
-            {"--follow", "--every", "0", "--one-main", "-o", script_.string(), log_.string()},
-            errors_);
+        Converter follower({"--follow", "--every", "0", "--one-main", "-o", script_.string(),
+                            "--keep", archive.string(), log_.string()},
+                           errors_);
         ASSERT_TRUE(WaitForScript([](const std::string&) { return true; }));
         // Records keep coming, so that the script is being written again and again.
         for (int k = 0; k < 10; ++k) {
@@ -165,6 +167,13 @@ TEST_F(FollowerProgram, KilledWhileWritingLeavesAWholeScript) {
         ASSERT_GE(script.size(), closing.size());
         EXPECT_EQ(script.substr(script.size() - closing.size()), closing) << delay;
         EXPECT_EQ(script.substr(0, 40), test::ScriptOpening().substr(0, 40));
+        // The archive too: its header, and every row whole.
+        const std::string list = ReadFile(archive);
+        EXPECT_TRUE(list.starts_with("name\tkind\tvalue\t")) << delay;
+        EXPECT_TRUE(list.ends_with("\n")) << delay;
+        EXPECT_GE(std::count(list.begin(), list.end(), '\n'), 100001);
+        EXPECT_EQ(std::count(list.begin(), list.end(), '\t'),
+                  6 * std::count(list.begin(), list.end(), '\n'));
     }
 }
 

@@ -59,11 +59,12 @@ class Following : public ::testing::Test {
     }
 
     // Starts a follower of `logs` (the log by default) on a thread of its own.
-    void Start(LogSet logs = {}, double every = 0) {
+    void Start(LogSet logs = {}, double every = 0, std::filesystem::path archive = {}) {
         if (logs.empty()) logs.push_back(log_);
         settings_.logs = std::move(logs);
         settings_.output = script_;
         settings_.every = every;
+        settings_.archive = std::move(archive);
         settings_.lookEvery = 0.02;
         runner_ = std::thread([this] {
             try {
@@ -261,6 +262,50 @@ TEST_F(Following, WaitsForLogsThatAreNotThereYet) {
     ExpectScriptOf(kA + Rec("c", "3"));
     Stop();
     EXPECT_NE(said_.all().find("holds no logs."), std::string::npos) << said_.all();
+}
+
+// A one-shot run that keeps the follower's archive in between: neither
+// loses the other's records.
+TEST_F(Following, AOneShotRunKeepsTheSameArchiveInBetween) {
+    const std::filesystem::path archive = dir_ / "history.tsv";
+    const std::filesystem::path other = dir_ / "old.log";
+    WriteFile(log_, kA);
+    Start({}, 0, archive);
+    ExpectScriptOf(kA);
+    WriteFile(other, Rec("z", "9") + Rec("a", "0"));
+    NoProgress progress;
+    NoStatus status;
+    ParseLog(LogSet{other}, std::nullopt, progress, status, dir_ / "one-shot.nss", {}, archive);
+    Append(log_, Rec("c", "3"));
+    // The archive as the follower found it, with its own records after.
+    ExpectScriptOf(kA + Rec("z", "9") + Rec("c", "3"));
+    Stop();
+    const std::string list = ReadFile(archive);
+    EXPECT_TRUE(list.starts_with("name\tkind\tvalue\textra1\textra2\textra3\tsource\n")) << list;
+    for (const std::string_view row :
+         {"a\tINT\t1\t0\t0\t0\t", "z\tINT\t9\t0\t0\t0\t", "c\tINT\t3\t0\t0\t0\t"}) {
+        EXPECT_NE(list.find(row), std::string::npos) << row << "\n" << list;
+    }
+}
+
+// Kept twice from the same logs, by a follower started again: the same
+// archive and the same script, byte for byte.
+TEST_F(Following, TheSameLogsKeptTwiceGiveTheSameFiles) {
+    const std::filesystem::path archive = dir_ / "history.tsv";
+    WriteFile(log_, kA + Rec("c", "3") + Rec("a", "4"));
+    const std::string expected = kA + Rec("c", "3") + Rec("a", "4");
+    Start({}, 0, archive);
+    ExpectScriptOf(expected);
+    Stop();
+    const std::string firstList = ReadFile(archive);
+    const std::string firstScript = ReadFile(script_);
+    Start({}, 0, archive);
+    ExpectScriptOf(expected);
+    Stop();
+    EXPECT_EQ(ReadFile(archive), firstList);
+    EXPECT_EQ(ReadFile(script_), firstScript);
+    EXPECT_NE(firstList.find("a\tINT\t4\t0\t0\t0\t" + PathText(log_) + ":4\n"), std::string::npos)
+        << firstList;
 }
 
 TEST_F(Following, AWriteAtTheStopHoldsWhatCameJustBefore) {
