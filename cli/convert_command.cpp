@@ -208,14 +208,14 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
     auto* followFlag =
         app.add_flag("--follow", follow,
                      "Stay running after the logs' end: read what the server adds, read a log "
-                     "started anew (or replaced, or rotated) again, and keep the script current "
-                     "until stopped by SIGTERM, SIGINT or SIGHUP (or the end of standard input), "
-                     "writing it once more then")
+                     "started anew (or replaced, or rotated) again, and keep the script and the "
+                     "--keep archive current until stopped by SIGTERM, SIGINT or SIGHUP (or the "
+                     "end of standard input), writing them once more then")
             ->excludes(countFlag)
             ->excludes(listFlag);
     app.add_option("--every", every,
-                   "With --follow, write the script at most once every SECONDS (fractions "
-                   "allowed; 0 writes as soon as new records arrive; default 10)")
+                   "With --follow, write the script and the archive at most once every SECONDS "
+                   "(fractions allowed; 0 writes as soon as new records arrive; default 10)")
         ->option_text("SECONDS")
         ->check(CLI::NonNegativeNumber)
         ->needs(followFlag);
