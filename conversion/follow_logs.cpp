@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "conversion/kept_archive.h"
@@ -27,6 +28,10 @@ using Clock = std::chrono::steady_clock;
 // Files rotated away and read to their end, remembered for a while so that
 // one found again under its new name in a folder goes on where it stopped.
 constexpr std::size_t kRotatedKept = 16;
+
+// How often a script that cannot be replaced is tried before the follower
+// gives up.
+constexpr int kWriteAttempts = 10;
 
 // Where the lines of the table stand. The table numbers its lines from 1 on,
 // across every file and every start of a file; each piece of a file read in
@@ -183,19 +188,28 @@ class Follower final : public FollowedLines {
             archive->Replace(merged);
             archive.reset();  // another run may take its turn
         }
-        try {
-            WriteScriptFile(merged.table, settings_.output, settings_.layout);
-            refused_.clear();
-        } catch (const RecordError& e) {
-            // A row of the archive by its line and source, a record followed
-            // by where it was logged.
-            const std::string place = e.line() <= archived ? merged.places.Name(e.line())
-                                                           : merged.places.Source(e.line());
-            const std::string message = place + ": " + e.detail() +
-                                        "; the script is kept as it was until a later record "
-                                        "mends this one";
-            if (message != refused_) messages_.Say(message);
-            refused_ = message;
+        // A program that reads the script just then (on Windows, one that
+        // holds it open) is waited for a little.
+        for (int attempt = 1;; ++attempt) {
+            try {
+                WriteScriptFile(merged.table, settings_.output, settings_.layout);
+                refused_.clear();
+                return;
+            } catch (const RecordError& e) {
+                // A row of the archive by its line and source, a record
+                // followed by where it was logged.
+                const std::string place = e.line() <= archived ? merged.places.Name(e.line())
+                                                               : merged.places.Source(e.line());
+                const std::string message = place + ": " + e.detail() +
+                                            "; the script is kept as it was until a later "
+                                            "record mends this one";
+                if (message != refused_) messages_.Say(message);
+                refused_ = message;
+                return;
+            } catch (const ConversionError&) {
+                if (attempt == kWriteAttempts) throw;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
         }
     }
 
