@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "conversion/follow_logs.h"
 #include "conversion/list_logs.h"
 #include "conversion/parse_log.h"
 #include "conversion/platform/conversion_error.h"
@@ -153,6 +154,18 @@ class PrintedStatus final : public StatusText {
     std::string text_;
 };
 
+// A follower's messages, one a line.
+class ToStandardError final : public FollowMessages {
+  public:
+    explicit ToStandardError(std::ostream& err) : err_(err) {}
+    void Say(std::string_view message) override {
+        err_ << kProgramName << ": " << message << std::endl;
+    }
+
+  private:
+    std::ostream& err_;
+};
+
 }  // namespace
 
 int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -170,6 +183,8 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
     bool oneMain = false;
     bool forceProgress = false;
     bool reportReading = false;
+    bool follow = false;
+    double every = 10;
     app.add_option("LOG", logs,
                    "The logs to convert (or to count, with --count), read one after another as "
                    "one log; a folder stands for every file beneath it, oldest first; gzip logs "
@@ -205,12 +220,27 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
             ->excludes(keepOption)
             ->excludes(partsOption)
             ->excludes(oneMainFlag);
-    app.add_flag("--list", list,
-                 "Write no script: list every variable, in the order the script would restore "
-                 "them, as tab-separated values (name, kind, value, extra1-3, source)")
-        ->excludes(partsOption)
-        ->excludes(oneMainFlag)
-        ->excludes(countFlag);
+    auto* listFlag =
+        app.add_flag("--list", list,
+                     "Write no script: list every variable, in the order the script would restore "
+                     "them, as tab-separated values (name, kind, value, extra1-3, source)")
+            ->excludes(partsOption)
+            ->excludes(oneMainFlag)
+            ->excludes(countFlag);
+    auto* followFlag =
+        app.add_flag("--follow", follow,
+                     "Stay running after the logs' end: read what the server adds, read a log "
+                     "started anew (or replaced, or rotated) again, and keep the script and the "
+                     "--keep archive current until stopped by SIGTERM, SIGINT or SIGHUP (or the "
+                     "end of standard input), writing them once more then")
+            ->excludes(countFlag)
+            ->excludes(listFlag);
+    app.add_option("--every", every,
+                   "With --follow, write the script and the archive at most once every SECONDS "
+                   "(fractions allowed; 0 writes as soon as new records arrive; default 10)")
+        ->option_text("SECONDS")
+        ->check(CLI::NonNegativeNumber)
+        ->needs(followFlag);
     // For tests and benchmarks: progress as on a terminal, and the way the
     // log was read.
     app.add_flag("--progress", forceProgress)->group("");
@@ -259,6 +289,15 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
         ScriptLayout layout;
         if (recordsPerPart != 0) layout.recordsPerPart = recordsPerPart;
         if (oneMain) layout.recordsPerPart = 0;
+        if (follow) {
+            if (output == kStandardOutput) {
+                return UsageError(err, "--follow keeps a file current: give -o a file, not -");
+            }
+            FollowSettings settings{set, outputPath, PathFromUtf8(keep), layout, every};
+            ToStandardError messages(err);
+            FollowLogs(settings, messages);
+            return 0;
+        }
         const ConversionSummary summary =
             ParseLog(set, std::nullopt, progress, status, outputPath, layout, PathFromUtf8(keep));
         if (reportReading) {

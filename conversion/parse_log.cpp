@@ -147,6 +147,17 @@ ConversionSummary ParseLog(const LogSet& logs, std::optional<std::uint64_t> line
     }
 }
 
+ConversionSummary WriteScriptFile(const RecordTable& table, const std::filesystem::path& outputPath,
+                                  ScriptLayout layout) {
+    ReplacementFile output(outputPath);
+    ScriptWriter writer(output);
+    NoProgress none;
+    ConversionSummary summary = WriteScript(table, 0, writer, none, layout);
+    output.Commit();
+    summary.direct = output.direct();
+    return summary;
+}
+
 ConversionSummary ParseLog(const std::filesystem::path& logPath,
                            std::optional<std::uint64_t> lineCount, ProgressSink& progress,
                            StatusText& status, const std::filesystem::path& outputPath,

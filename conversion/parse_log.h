@@ -10,6 +10,7 @@
 #include "conversion/progress.h"
 #include "conversion/reading/line_reader.h"
 #include "conversion/reading/log_set.h"
+#include "conversion/records/record_table.h"
 #include "conversion/script/script_writer.h"
 
 // The conversion run: a log in, the restore script out.
@@ -63,6 +64,12 @@ ConversionSummary ParseLog(const std::filesystem::path& logPath,
 // replacing the script.
 ConversionSummary ConvertLog(LineReader& log, ByteSink& script, ProgressSink& progress,
                              ScriptLayout layout = {});
+
+// Replaces the script at `outputPath` with the script of `table`, as ParseLog
+// does. Throws RecordError, with the table's line number, for a record the
+// script cannot hold, before anything is written; ConversionError otherwise.
+ConversionSummary WriteScriptFile(const RecordTable& table, const std::filesystem::path& outputPath,
+                                  ScriptLayout layout = {});
 
 // The status text of a successful run that wrote `outputPath`: "Parsing
 // complete, <file name> created.", and for a script in parts a second line

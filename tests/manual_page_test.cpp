@@ -55,6 +55,29 @@ TEST(ManualPage, DescribesEveryOptionOfTsryConvert) {
     EXPECT_EQ(OptionsDescribedIn("tsry-convert.1.in"), listed);
 }
 
+// The example unit that runs a follower passes systemd's own check, with
+// the program where the package puts it replaced by the one built here.
+TEST(ServiceExample, PassesSystemdAnalyzeVerify) {
+    test::TempDir dir;
+    std::string unit = test::ReadFile(TSRY_MANUAL_DIR "/examples/tsry-follow.service");
+    for (const std::string line : {"ProtectSystem=strict\n", "NoNewPrivileges=yes\n",
+                                   "ReadWritePaths=", "User=tsry\n", "--follow", "--keep "}) {
+        EXPECT_NE(unit.find(line), std::string::npos) << line;
+    }
+    const std::string installed = "/usr/bin/tsry-convert";
+    const std::size_t at = unit.find(installed);
+    ASSERT_NE(at, std::string::npos);
+    unit.replace(at, installed.size(), TSRY_CONVERT_EXE);
+    test::WriteFile(dir / "tsry-follow.service", unit);
+    std::string said;
+    EXPECT_EQ(test::Shell("systemd-analyze verify --man=no '" +
+                              (dir / "tsry-follow.service").string() + "' 2>&1",
+                          &said),
+              0)
+        << said;
+    EXPECT_EQ(said, "");
+}
+
 #ifdef TSRY_WINDOW_EXE
 TEST(ManualPage, DescribesEveryOptionOfTsryLogParser) {
     std::string help;

@@ -84,6 +84,28 @@ void RemoveFilesOfAStop() noexcept;
 // Removes one of them: the only call a stop makes of the system.
 void RemoveFileOfAStop(const std::filesystem::path::value_type* file) noexcept;
 
+// What a look at a path finds without opening it for long: the identity and
+// size of the plain file it names now, following links. Empty when the name
+// names nothing (a log renamed away or deleted), or no plain file.
+struct FileLook {
+    FileIdentity identity;
+    std::uint64_t size = 0;
+};
+[[nodiscard]] std::optional<FileLook> LookAtFile(const std::filesystem::path& path) noexcept;
+
+// Stops for a program that finishes its work before it ends (a follower):
+// after CatchStops(), SIGINT, SIGTERM and SIGHUP (on Windows, Ctrl+C,
+// Ctrl+Break and the console closed) no longer end the program but make
+// StopRequested() true and end a PauseUnlessStopped() at once. The files
+// registered with RemoveWhenStopped() are then left to their owners. A stop
+// requested before CatchStops() is forgotten. RequestStop() stops as a
+// signal would: for a window's button, and for tests.
+void CatchStops() noexcept;
+void RequestStop() noexcept;
+[[nodiscard]] bool StopRequested() noexcept;
+// Waits `seconds`, or until a stop.
+void PauseUnlessStopped(double seconds) noexcept;
+
 // A log opened for reading, shared with the program that keeps writing it.
 class InputFile {
   public:

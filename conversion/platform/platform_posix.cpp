@@ -1,10 +1,12 @@
 // The system interface on Linux and other POSIX systems.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -104,6 +106,66 @@ void InstallStopHandlers() noexcept {
         for (const int other : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, other);
         ::sigaction(signal, &action, nullptr);
     }
+}
+
+std::optional<FileLook> LookAtFile(const std::filesystem::path& path) noexcept {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    return FileLook{IdentityOf(info), static_cast<std::uint64_t>(info.st_size)};
+}
+
+namespace {
+
+// A caught stop: the flag, and a pipe that wakes a pause (a signal between
+// the look at the flag and the wait would not end a plain sleep).
+std::atomic<bool> stopRequested{false};
+int stopPipe[2] = {-1, -1};
+
+extern "C" void OnCaughtStop(int /*signal*/) {
+    const int saved = errno;
+    RequestStop();
+    errno = saved;
+}
+
+}  // namespace
+
+void RequestStop() noexcept {
+    stopRequested.store(true);
+    if (stopPipe[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(stopPipe[1], &byte, 1);
+    }
+}
+
+void CatchStops() noexcept {
+    if (stopPipe[0] < 0 && ::pipe(stopPipe) == 0) {
+        for (const int fd : stopPipe) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        for (const int fd : stopPipe) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    stopRequested.store(false);
+    char drained[64];
+    while (stopPipe[0] >= 0 && ::read(stopPipe[0], drained, sizeof drained) > 0) {
+    }
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action {};
+        if (::sigaction(signal, nullptr, &action) != 0) continue;
+        if (action.sa_handler == SIG_IGN) continue;  // as InstallStopHandlers
+        action = {};
+        action.sa_handler = &OnCaughtStop;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+bool StopRequested() noexcept { return stopRequested.load(); }
+
+void PauseUnlessStopped(double seconds) noexcept {
+    if (StopRequested()) return;
+    const auto milliseconds = static_cast<int>(seconds * 1000.0 + 0.5);
+    struct pollfd wake {};
+    wake.fd = stopPipe[0];
+    wake.events = POLLIN;
+    ::poll(&wake, stopPipe[0] >= 0 ? 1 : 0, milliseconds);
 }
 
 InputFile::InputFile(const std::filesystem::path& path) : path_(path) {

@@ -7,6 +7,7 @@
 #define ERROR_DIRECTORY_NOT_SUPPORTED 336L
 #endif
 
+#include <atomic>
 #include <optional>
 #include <string>
 
@@ -175,6 +176,68 @@ void InstallStopHandlers() noexcept { ::SetConsoleCtrlHandler(&OnConsoleStop, TR
 // once the process has ended.
 void RemoveFileOfAStop(const std::filesystem::path::value_type* file) noexcept {
     ::DeleteFileW(file);
+}
+
+std::optional<FileLook> LookAtFile(const std::filesystem::path& path) noexcept {
+    // Opened for nothing but its attributes, shared for everything, and
+    // closed at once: the server may empty, rename or delete its log any time.
+    HANDLE file =
+        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = ::GetFileInformationByHandle(file, &info) != FALSE &&
+                       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                       ::GetFileType(file) == FILE_TYPE_DISK;
+    ::CloseHandle(file);
+    if (!known) return std::nullopt;
+    return FileLook{FileIdentity{info.dwVolumeSerialNumber,
+                                 (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow},
+                    (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow};
+}
+
+namespace {
+
+// A caught stop: the flag, and an event that ends a pause.
+std::atomic<bool> stopRequested{false};
+HANDLE stopEvent = nullptr;
+
+BOOL WINAPI OnCaughtStop(DWORD event) {
+    RequestStop();
+    // The console closed, the user logging off or the machine shutting down
+    // end the program when this returns: wait here for it to finish its last
+    // write (the system allows a few seconds).
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        ::Sleep(10000);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+void RequestStop() noexcept {
+    stopRequested.store(true);
+    if (stopEvent != nullptr) ::SetEvent(stopEvent);
+}
+
+void CatchStops() noexcept {
+    if (stopEvent == nullptr) stopEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    stopRequested.store(false);
+    if (stopEvent != nullptr) ::ResetEvent(stopEvent);
+    ::SetConsoleCtrlHandler(&OnConsoleStop, FALSE);
+    ::SetConsoleCtrlHandler(&OnCaughtStop, TRUE);
+}
+
+bool StopRequested() noexcept { return stopRequested.load(); }
+
+void PauseUnlessStopped(double seconds) noexcept {
+    if (StopRequested()) return;
+    const auto milliseconds = static_cast<DWORD>(seconds * 1000.0 + 0.5);
+    if (stopEvent == nullptr) {
+        ::Sleep(milliseconds);
+    } else {
+        ::WaitForSingleObject(stopEvent, milliseconds);
+    }
 }
 
 InputFile::InputFile(const std::filesystem::path& path) : path_(path) {
