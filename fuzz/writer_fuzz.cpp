@@ -94,6 +94,16 @@ bool SplitCall(std::string_view line, std::string_view prefix, std::vector<std::
             ++i;
         } else if (c == ')') {
             return line.substr(i) == ");";
+        } else if (c == '(' && args.back().empty()) {
+            // A float the game computes, a product or quotient of numbers.
+            const std::size_t close = line.find(')', i);
+            if (close == std::string_view::npos ||
+                line.substr(i + 1, close - i - 1).find_first_not_of("0123456789. */-") !=
+                    std::string_view::npos) {
+                return false;
+            }
+            args.back() += line.substr(i, close - i + 1);
+            i = close;
         } else if (c == '(' || c == ';') {
             return false;  // a call or a statement of its own
         } else {
