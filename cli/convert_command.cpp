@@ -104,6 +104,13 @@ bool LooksLikeAnOption(std::string_view text) noexcept {
     return text.size() >= 2 && text[0] == '-' && text[1] != '.' && (text[1] < '0' || text[1] > '9');
 }
 
+// A check of a FILE value: the parser would take an option's name that
+// follows a value-less -o as the file to write ("-o --parts 2" writing a
+// file named "--parts"). A file of such a name can be given as ./--parts.
+std::string CheckNotAnOption(const std::string& text) {
+    return LooksLikeAnOption(text) ? "\"" + text + "\" is an option" : std::string();
+}
+
 // A usage error in plain words: what is wrong, as the parser says it, with
 // the few messages that name nothing the user typed put another way.
 std::string UsageProblem(const CLI::App& app, const CLI::ParseError& e) {
@@ -194,14 +201,16 @@ int RunConvertCommand(int argc, const char* const* argv, std::ostream& out, std:
         app.add_option("-o,--output", output,
                        "Write the script to FILE instead of ./tsry.nss (- for standard output); "
                        "with --list, the list instead of standard output")
-            ->option_text("FILE");
+            ->option_text("FILE")
+            ->check(CheckNotAnOption, "");
     auto* keepOption =
         app.add_option("--keep", keep,
                        "Keep every variable ever read in the archive FILE: read it first, as the "
                        "earliest of the logs, then replace it with what it and the logs hold, as "
                        "the list --list writes; a later run reads it again, so values outlive "
                        "the logs that held them")
-            ->option_text("FILE");
+            ->option_text("FILE")
+            ->check(CheckNotAnOption, "");
     auto* partsOption =
         app.add_option("--parts", recordsPerPart,
                        "Restore in parts of at most N records each, which the script runs one "

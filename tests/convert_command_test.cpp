@@ -203,6 +203,10 @@ TEST_F(ConvertCommand, ExitsTwoOnUsageErrorsSayingWhatIsWrong) {
          "--parts must be followed by N, not by the option \"-o\""},
         {{"--parts", "--one-main", "server.log"},
          "--parts must be followed by N, not by the option \"--one-main\""},
+        {{"-o", "--parts", "2", "server.log"},
+         "--output must be followed by FILE, not by the option \"--parts\""},
+        {{"--keep", "--list", "server.log"},
+         "--keep must be followed by FILE, not by the option \"--list\""},
         {{"--list", "--parts", "2", "server.log"}, "--parts and --list cannot be used together"},
         {{"--parts", "2", "--one-main", "server.log"},
          "--parts and --one-main cannot be used together"},
@@ -223,6 +227,8 @@ TEST_F(ConvertCommand, ExitsTwoOnUsageErrorsSayingWhatIsWrong) {
     }
     EXPECT_FALSE(std::filesystem::exists("tsry.nss"));
     EXPECT_EQ(Run({"--parts", "007", "server.log"}).status, 0);
+    EXPECT_EQ(Run({"-o", "./--parts", "server.log"}).status, 0);
+    EXPECT_TRUE(std::filesystem::exists("--parts"));
 }
 
 // A log of records a, o (a kind that writes nothing), b and c.
