@@ -4,10 +4,12 @@
 #include <array>
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <system_error>
+#include <type_traits>
 
 namespace tsry {
 
@@ -98,6 +100,134 @@ bool ReachesTarget(CompilerReading reading, int integerLeft, bool pointLeft, int
     return reading.value() >= target;
 }
 
+// What the walk asks of a prefix, answered by reading its continuations out:
+// the reference, slow where many digits are left.
+class ContinuedReadings {
+  public:
+    explicit ContinuedReadings(float target) noexcept : target_(target) {}
+
+    [[nodiscard]] bool StaysWithin(const CompilerReading& reading, int integerLeft) const noexcept {
+        return tsry::StaysWithin(reading, integerLeft, target_);
+    }
+    [[nodiscard]] bool Reaches(const CompilerReading& reading, int integerLeft, bool pointLeft,
+                               int fractionLeft) const noexcept {
+        return ReachesTarget(reading, integerLeft, pointLeft, fractionLeft, target_);
+    }
+
+  private:
+    float target_;
+};
+
+// Non-negative floats in order, as their bit patterns are.
+std::uint32_t OrderOf(float value) noexcept { return std::bit_cast<std::uint32_t>(value); }
+float FloatAt(std::uint32_t order) noexcept { return std::bit_cast<float>(order); }
+
+// The least float of 0 or more for which `holds`, a predicate that is false
+// up to some float and true from there on, is true, given that it is true at
+// `high` and a `guess` near the answer: a gallop from the guess, then halving.
+template <typename Predicate>
+float Least(const Predicate& holds, float guess, float high) noexcept {
+    const std::uint32_t top = OrderOf(high);
+    std::uint32_t start = std::isnan(guess) || guess <= 0 ? 0 : OrderOf(guess);
+    start = std::min(start, top);
+    // `no` fails (or lies below 0, as -1), `yes` holds.
+    std::int64_t no = -1;
+    std::int64_t yes = top;
+    if (holds(FloatAt(start))) {
+        yes = start;
+        for (std::int64_t step = 1; yes > no + 1; step *= 2) {
+            const std::int64_t probe = yes - step;
+            if (probe < 0) break;
+            if (!holds(FloatAt(static_cast<std::uint32_t>(probe)))) {
+                no = probe;
+                break;
+            }
+            yes = probe;
+        }
+    } else {
+        no = start;
+        for (std::int64_t step = 1; yes > no + 1; step *= 2) {
+            const std::int64_t probe = no + step;
+            if (probe >= top) break;
+            if (holds(FloatAt(static_cast<std::uint32_t>(probe)))) {
+                yes = probe;
+                break;
+            }
+            no = probe;
+        }
+    }
+    while (yes > no + 1) {
+        const std::int64_t middle = no + (yes - no) / 2;
+        if (holds(FloatAt(static_cast<std::uint32_t>(middle)))) {
+            yes = middle;
+        } else {
+            no = middle;
+        }
+    }
+    return FloatAt(static_cast<std::uint32_t>(yes));
+}
+
+// The same answers as ContinuedReadings, from bounds worked out once per
+// target. Each step of the reading is monotonic in the value so far, so
+// whether the continuation with zeros stays at or below the target holds for
+// every value up to some float and for none above, and whether the one with
+// nines reaches it holds from some float on; and each bound follows from the
+// one a digit later through one step: the least value whose step with a nine
+// reaches the next bound, the greatest whose step with a zero stays within
+// it. The walk then compares each prefix's reading with a bound instead of
+// reading up to 59 more digits.
+class ReadingBounds {
+  public:
+    // `integerLevels`: the most digits left before the point that the walk
+    // asks about.
+    ReadingBounds(float target, int integerLevels) noexcept {
+        constexpr std::size_t kLast = FloatLiterals::kMostFractionDigits;
+        // After the point: the nines of positions taken + 1 to the last.
+        // Above 2^24 they add nothing to a value below the target: from 2^24
+        // on a float's step is 2 or more, and below it they reach 2^24 at
+        // most.
+        fractionLeast_.fill(target);
+        for (std::size_t taken = kLast; target <= kWholesReadExactly && taken-- > 0;) {
+            const float next = fractionLeast_[taken + 1];
+            const float nine = 9.0f * kFactors[taken + 1];
+            fractionLeast_[taken] =
+                Least([&](float v) { return v + nine >= next; }, next - nine, next);
+        }
+        // Before the point: the nines left there, then the point and every
+        // nine after it.
+        integerLeast_[0] = fractionLeast_[0];
+        integerMost_[0] = target;
+        const auto levels = static_cast<std::size_t>(integerLevels);
+        for (std::size_t left = 1; left <= levels; ++left) {
+            const float least = integerLeast_[left - 1];
+            integerLeast_[left] = Least([&](float v) { return v * 10.0f + 9.0f >= least; },
+                                        (least - 9.0f) / 10.0f, least);
+            const float most = integerMost_[left - 1];
+            const float above = Least([&](float v) { return v * 10.0f > most; }, most / 10.0f,
+                                      std::numeric_limits<float>::infinity());
+            integerMost_[left] = above == 0 ? -1.0f : std::nextafter(above, 0.0f);
+        }
+    }
+
+    [[nodiscard]] bool StaysWithin(const CompilerReading& reading, int integerLeft) const noexcept {
+        return reading.value() <= integerMost_[static_cast<std::size_t>(integerLeft)];
+    }
+    // Asked, as the walk does, with every digit after the point still to
+    // come before it (`pointLeft`), or with none left before it.
+    [[nodiscard]] bool Reaches(const CompilerReading& reading, int integerLeft, bool pointLeft,
+                               int fractionLeft) const noexcept {
+        if (pointLeft)
+            return reading.value() >= integerLeast_[static_cast<std::size_t>(integerLeft)];
+        return reading.value() >= fractionLeast_[static_cast<std::size_t>(
+                                      FloatLiterals::kMostFractionDigits - fractionLeft)];
+    }
+
+  private:
+    std::array<float, FloatLiterals::kMostFractionDigits + 1> fractionLeast_;
+    std::array<float, 40> integerLeast_;
+    std::array<float, 40> integerMost_;
+};
+
 // The search of SearchLiteral, a breadth-first walk over a literal's digits:
 // the prefixes of one length that can still read the target, in order, and
 // how they grow by a digit.
@@ -106,10 +236,13 @@ bool ReachesTarget(CompilerReading reading, int integerLeft, bool pointLeft, int
 // digit, and none lowers the value, so a prefix whose continuation with zeros
 // reads above the target, or with nines below it, leads nowhere and is
 // dropped. Of the prefixes of one length that read the same, all go on alike,
-// and only the smallest is kept.
+// and only the smallest is kept. `Judge` answers whether a prefix can still
+// stay within the target and reach it: ContinuedReadings or ReadingBounds,
+// which answer alike.
+template <typename Judge>
 class Walk {
   public:
-    explicit Walk(float target) noexcept : target_(target) {}
+    Walk(float target, const Judge& judge) noexcept : target_(target), judge_(judge) {}
 
     // Starts from `text`, digits before the point with `wholeLeft` more to
     // come there, if it can reach the target.
@@ -118,8 +251,7 @@ class Walk {
         Prefix& prefix = levels_[current_][sizes_[current_]];
         prefix.reading = CompilerReading();
         for (const char c : text) prefix.reading.Take(c);
-        if (!ReachesTarget(prefix.reading, wholeLeft, true, FloatLiterals::kMostFractionDigits,
-                           target_)) {
+        if (!judge_.Reaches(prefix.reading, wholeLeft, true, FloatLiterals::kMostFractionDigits)) {
             return;
         }
         std::copy(text.begin(), text.end(), prefix.text.begin());
@@ -146,13 +278,13 @@ class Walk {
             for (char digit = first; digit <= '9'; ++digit) {
                 CompilerReading child = start;
                 child.Take(digit);
-                if (!StaysWithin(child, integerLeft, target_)) break;
+                if (!judge_.StaysWithin(child, integerLeft)) break;
                 children[count++] = child;
             }
             // ...and of those, the highest few whose nines reach it.
             std::size_t kept = count;
-            while (kept > 0 && ReachesTarget(children[kept - 1], integerLeft, !afterPoint,
-                                             fractionLeft, target_)) {
+            while (kept > 0 &&
+                   judge_.Reaches(children[kept - 1], integerLeft, !afterPoint, fractionLeft)) {
                 --kept;
             }
             for (std::size_t c = kept; c < count; ++c) {
@@ -194,6 +326,7 @@ class Walk {
     }
 
     float target_;
+    const Judge& judge_;
     std::array<std::array<Prefix, kMostPrefixes>, 2> levels_;
     std::array<std::size_t, 2> sizes_ = {0, 0};
     std::size_t current_ = 0;
@@ -203,10 +336,20 @@ class Walk {
 // The literal that the compilers read as `target`, a finite float of 0 or
 // more, in `literal`; returns whether there is one: the literal with the
 // fewest digits after the point, at most kMostFractionDigits, and of those the
-// smallest.
+// smallest. `Judge` as for Walk.
+template <typename Judge>
 bool SearchLiteral(float target, std::string& literal) {
-    Walk walk(target);
-    if (target < kWholesReadExactly) {
+    const bool wholesExact = target < kWholesReadExactly;
+    const int integerDigits = wholesExact ? 0 : IntegerDigits(target);
+    Judge judge = [&] {
+        if constexpr (std::is_same_v<Judge, ReadingBounds>) {
+            return ReadingBounds(target, integerDigits);
+        } else {
+            return ContinuedReadings(target);
+        }
+    }();
+    Walk<Judge> walk(target, judge);
+    if (wholesExact) {
         // Every whole part reads exactly, and the target's own and the one
         // below it are those to start from: "6425881.8" reads as 6425882.0,
         // but a whole part two below, with nines after it, reads at most
@@ -219,7 +362,6 @@ bool SearchLiteral(float target, std::string& literal) {
         }
     } else {
         // Digit by digit: the same count as the target's whole part.
-        const int integerDigits = IntegerDigits(target);
         walk.Start({}, integerDigits);
         for (int position = 0; position < integerDigits && !walk.empty(); ++position) {
             walk.Grow(position == 0 ? '1' : '0', integerDigits - position - 1,
@@ -365,6 +507,24 @@ FloatField ClassifyFloatField(std::string_view text) noexcept {
     return SkipSpaces(text, at) == text.size() ? FloatField::kName : FloatField::kNotANumber;
 }
 
+std::string_view FloatLiterals::Shortest(float value) { return Search(value, false); }
+
+std::string_view FloatLiterals::ShortestByFullSearch(float value) { return Search(value, true); }
+
+std::string_view FloatLiterals::Search(float value, bool fullSearch) {
+    const float magnitude = std::fabs(value);
+    // Below 2^24 the continuations are short, as most of a literal lies
+    // after the point, where a nine soon adds nothing: reading them out costs
+    // less than working out the bounds. Above it, the whole part alone may
+    // have 39 digits to read out.
+    const bool found = fullSearch || magnitude < kWholesReadExactly
+                           ? SearchLiteral<ContinuedReadings>(magnitude, literal_)
+                           : SearchLiteral<ReadingBounds>(magnitude, literal_);
+    if (!found) return {};
+    if (std::signbit(value)) literal_.insert(literal_.begin(), '-');
+    return literal_;
+}
+
 std::string_view FloatLiterals::Exact(std::string_view text) {
     const std::optional<NumberShape> shape = ShapeOf(text);
     if (!shape) return text;
@@ -391,10 +551,7 @@ std::string_view FloatLiterals::Exact(std::string_view text) {
             return literal_;
         }
     }
-    if (SearchLiteral(magnitude, literal_)) {
-        if (shape->negative) literal_.insert(literal_.begin(), '-');
-        return literal_;
-    }
+    if (!Shortest(wanted).empty()) return literal_;
     WriteScaled(wanted, literal_);
     return literal_;
 }
