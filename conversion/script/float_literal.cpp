@@ -130,6 +130,14 @@ float Least(const Predicate& holds, float guess, float high) noexcept {
     const std::uint32_t top = OrderOf(high);
     std::uint32_t start = std::isnan(guess) || guess <= 0 ? 0 : OrderOf(guess);
     start = std::min(start, top);
+    // Mostly the guess or the float above it: both looked at at once.
+    if (start > 0 && start < top) {
+        const bool below = holds(FloatAt(start - 1));
+        const bool at = holds(FloatAt(start));
+        const bool above = holds(FloatAt(start + 1));
+        if (at && !below) return FloatAt(start);
+        if (above && !at) return FloatAt(start + 1);
+    }
     // `no` fails (or lies below 0, as -1), `yes` holds.
     std::int64_t no = -1;
     std::int64_t yes = top;
@@ -201,9 +209,9 @@ class ReadingBounds {
         for (std::size_t left = 1; left <= levels; ++left) {
             const float least = integerLeast_[left - 1];
             integerLeast_[left] = Least([&](float v) { return v * 10.0f + 9.0f >= least; },
-                                        (least - 9.0f) / 10.0f, least);
+                                        (least - 9.0f) * 0.1f, least);
             const float most = integerMost_[left - 1];
-            const float above = Least([&](float v) { return v * 10.0f > most; }, most / 10.0f,
+            const float above = Least([&](float v) { return v * 10.0f > most; }, most * 0.1f,
                                       std::numeric_limits<float>::infinity());
             integerMost_[left] = above == 0 ? -1.0f : std::nextafter(above, 0.0f);
         }
