@@ -67,6 +67,9 @@ struct Prefix {
 // which is a few.
 constexpr std::size_t kMostPrefixes = 32;
 
+// A float has at most 39 digits before the point.
+constexpr std::size_t kMostWholeDigits = 39;
+
 // Below this the compilers read every whole number exactly: 2^24.
 constexpr float kWholesReadExactly = 16777216.0f;
 
@@ -99,24 +102,6 @@ bool ReachesTarget(CompilerReading reading, int integerLeft, bool pointLeft, int
     }
     return reading.value() >= target;
 }
-
-// What the walk asks of a prefix, answered by reading its continuations out:
-// the reference, slow where many digits are left.
-class ContinuedReadings {
-  public:
-    explicit ContinuedReadings(float target) noexcept : target_(target) {}
-
-    [[nodiscard]] bool StaysWithin(const CompilerReading& reading, int integerLeft) const noexcept {
-        return tsry::StaysWithin(reading, integerLeft, target_);
-    }
-    [[nodiscard]] bool Reaches(const CompilerReading& reading, int integerLeft, bool pointLeft,
-                               int fractionLeft) const noexcept {
-        return ReachesTarget(reading, integerLeft, pointLeft, fractionLeft, target_);
-    }
-
-  private:
-    float target_;
-};
 
 // Non-negative floats in order, as their bit patterns are.
 std::uint32_t OrderOf(float value) noexcept { return std::bit_cast<std::uint32_t>(value); }
@@ -175,8 +160,8 @@ float Least(const Predicate& holds, float guess, float high) noexcept {
     return FloatAt(static_cast<std::uint32_t>(yes));
 }
 
-// The same answers as ContinuedReadings, from bounds worked out once per
-// target. Each step of the reading is monotonic in the value so far, so
+// What StaysWithin and ReachesTarget answer, from bounds worked out once
+// per target. Each step of the reading is monotonic in the value so far, so
 // whether the continuation with zeros stays at or below the target holds for
 // every value up to some float and for none above, and whether the one with
 // nines reaches it holds from some float on; and each bound follows from the
@@ -213,21 +198,21 @@ class ReadingBounds {
             const float most = integerMost_[left - 1];
             const float above = Least([&](float v) { return v * 10.0f > most; }, most * 0.1f,
                                       std::numeric_limits<float>::infinity());
-            integerMost_[left] = above == 0 ? -1.0f : std::nextafter(above, 0.0f);
+            integerMost_[left] = above == 0 ? -1.0f : FloatAt(OrderOf(above) - 1);
         }
     }
 
-    [[nodiscard]] bool StaysWithin(const CompilerReading& reading, int integerLeft) const noexcept {
-        return reading.value() <= integerMost_[static_cast<std::size_t>(integerLeft)];
-    }
-    // Asked, as the walk does, with every digit after the point still to
-    // come before it (`pointLeft`), or with none left before it.
-    [[nodiscard]] bool Reaches(const CompilerReading& reading, int integerLeft, bool pointLeft,
-                               int fractionLeft) const noexcept {
-        if (pointLeft)
-            return reading.value() >= integerLeast_[static_cast<std::size_t>(integerLeft)];
-        return reading.value() >= fractionLeast_[static_cast<std::size_t>(
-                                      FloatLiterals::kMostFractionDigits - fractionLeft)];
+    // The greatest reading, with `left` digits to come before the point,
+    // whose continuation with zeros stays at or below the target.
+    [[nodiscard]] float MostBefore(std::size_t left) const noexcept { return integerMost_[left]; }
+    // The least reading, with `left` digits to come before the point, whose
+    // continuation with nines, then the point and nines up to the last
+    // place, reaches the target.
+    [[nodiscard]] float LeastBefore(std::size_t left) const noexcept { return integerLeast_[left]; }
+    // The least reading, with `taken` digits after the point, whose
+    // continuation with nines up to the last place reaches the target.
+    [[nodiscard]] float LeastAfter(std::size_t taken) const noexcept {
+        return fractionLeast_[taken];
     }
 
   private:
@@ -244,13 +229,10 @@ class ReadingBounds {
 // digit, and none lowers the value, so a prefix whose continuation with zeros
 // reads above the target, or with nines below it, leads nowhere and is
 // dropped. Of the prefixes of one length that read the same, all go on alike,
-// and only the smallest is kept. `Judge` answers whether a prefix can still
-// stay within the target and reach it: ContinuedReadings or ReadingBounds,
-// which answer alike.
-template <typename Judge>
+// and only the smallest is kept.
 class Walk {
   public:
-    Walk(float target, const Judge& judge) noexcept : target_(target), judge_(judge) {}
+    explicit Walk(float target) noexcept : target_(target) {}
 
     // Starts from `text`, digits before the point with `wholeLeft` more to
     // come there, if it can reach the target.
@@ -259,7 +241,8 @@ class Walk {
         Prefix& prefix = levels_[current_][sizes_[current_]];
         prefix.reading = CompilerReading();
         for (const char c : text) prefix.reading.Take(c);
-        if (!judge_.Reaches(prefix.reading, wholeLeft, true, FloatLiterals::kMostFractionDigits)) {
+        if (!ReachesTarget(prefix.reading, wholeLeft, true, FloatLiterals::kMostFractionDigits,
+                           target_)) {
             return;
         }
         std::copy(text.begin(), text.end(), prefix.text.begin());
@@ -286,13 +269,13 @@ class Walk {
             for (char digit = first; digit <= '9'; ++digit) {
                 CompilerReading child = start;
                 child.Take(digit);
-                if (!judge_.StaysWithin(child, integerLeft)) break;
+                if (!StaysWithin(child, integerLeft, target_)) break;
                 children[count++] = child;
             }
             // ...and of those, the highest few whose nines reach it.
             std::size_t kept = count;
-            while (kept > 0 &&
-                   judge_.Reaches(children[kept - 1], integerLeft, !afterPoint, fractionLeft)) {
+            while (kept > 0 && ReachesTarget(children[kept - 1], integerLeft, !afterPoint,
+                                             fractionLeft, target_)) {
                 --kept;
             }
             for (std::size_t c = kept; c < count; ++c) {
@@ -334,7 +317,6 @@ class Walk {
     }
 
     float target_;
-    const Judge& judge_;
     std::array<std::array<Prefix, kMostPrefixes>, 2> levels_;
     std::array<std::size_t, 2> sizes_ = {0, 0};
     std::size_t current_ = 0;
@@ -344,19 +326,12 @@ class Walk {
 // The literal that the compilers read as `target`, a finite float of 0 or
 // more, in `literal`; returns whether there is one: the literal with the
 // fewest digits after the point, at most kMostFractionDigits, and of those the
-// smallest. `Judge` as for Walk.
-template <typename Judge>
+// smallest. The reference for the searches below, which find the same
+// literal sooner.
 bool SearchLiteral(float target, std::string& literal) {
     const bool wholesExact = target < kWholesReadExactly;
     const int integerDigits = wholesExact ? 0 : IntegerDigits(target);
-    Judge judge = [&] {
-        if constexpr (std::is_same_v<Judge, ReadingBounds>) {
-            return ReadingBounds(target, integerDigits);
-        } else {
-            return ContinuedReadings(target);
-        }
-    }();
-    Walk<Judge> walk(target, judge);
+    Walk walk(target);
     if (wholesExact) {
         // Every whole part reads exactly, and the target's own and the one
         // below it are those to start from: "6425881.8" reads as 6425882.0,
@@ -396,7 +371,7 @@ constexpr auto kPlaceValues = [] {
     return values;
 }();
 
-// SearchLiteral<ContinuedReadings> for a target below 2^24, step for step,
+// SearchLiteral for a target below 2^24, step for step,
 // with the reading written out for what it meets there: a whole part that
 // reads exactly, then digits after the point, each adding its place value.
 // The same prefixes in the same order, the same checks and the same choice,
@@ -442,6 +417,9 @@ bool SearchBelowWholes(float target, std::string& literal) {
             std::size_t kept = count;
             while (kept > 0 && reaches(children[kept - 1], taken)) --kept;
             for (std::size_t c = kept; c < count; ++c) {
+                // Most often a child reads as its elder sibling, which went
+                // where this one would.
+                if (c > kept && children[c] == children[c - 1]) continue;
                 bool seen = false;
                 for (std::size_t k = 0; k < size && !seen; ++k)
                     seen = level[k].value == children[c];
@@ -460,6 +438,97 @@ bool SearchBelowWholes(float target, std::string& literal) {
             literal.assign(digits.data(), end);
             literal += '.';
             literal.append(level[k].digits.data(), taken);
+            return true;
+        }
+    }
+    return false;
+}
+
+// SearchLiteral for a target of 2^24 or more, step for step, with the
+// reading written out and ReadingBounds for StaysWithin and ReachesTarget:
+// the same prefixes in the same order and the same choice, without reading
+// up to 59 more digits for every child of every prefix.
+bool SearchAboveWholes(float target, std::string& literal) {
+    constexpr std::size_t kLast = FloatLiterals::kMostFractionDigits;
+    const int integerDigits = IntegerDigits(target);
+    const auto wholeDigits = static_cast<std::size_t>(integerDigits);
+    const ReadingBounds bounds(target, integerDigits);
+    struct Wide {
+        float value;
+        std::array<char, kMostWholeDigits + kLast> digits;
+    };
+    std::array<std::array<Wide, kMostPrefixes>, 2> levels;
+    std::array<std::size_t, 2> sizes = {0, 0};
+    std::size_t current = 0;
+    if (0.0f >= bounds.LeastBefore(wholeDigits)) levels[current][sizes[current]++] = Wide{0, {}};
+    // `parent` with `digit` at `at` to the next level, unless a smaller
+    // prefix there reads the same.
+    auto add = [&](const Wide& parent, std::size_t at, std::size_t digit, float value) {
+        auto& level = levels[1 - current];
+        std::size_t& size = sizes[1 - current];
+        for (std::size_t k = 0; k < size; ++k) {
+            if (level[k].value == value) return;
+        }
+        if (size == kMostPrefixes) return;
+        Wide& child = level[size++];
+        child = parent;
+        child.value = value;
+        child.digits[at] = static_cast<char>('0' + digit);
+    };
+    // Grows every prefix by the digit at `at`: the children from `first` up
+    // that stay at or below `most`, and of those the highest that reach
+    // `least`, unless a smaller prefix of the new level reads the same.
+    auto grow = [&](std::size_t at, std::size_t first, auto step, float most, float least) {
+        const std::size_t next = 1 - current;
+        sizes[next] = 0;
+        for (std::size_t p = 0; p < sizes[current]; ++p) {
+            const Wide& parent = levels[current][p];
+            std::array<float, 10> children;
+            std::size_t count = 0;
+            // Far past 2^24 every digit mostly gives one reading, as the
+            // reading is monotonic in the digit: then the first child alone
+            // may go on, as the others read as it does.
+            const float lowest = step(parent.value, first);
+            if (lowest == step(parent.value, 9)) {
+                if (lowest <= most && lowest >= least) add(parent, at, first, lowest);
+                continue;
+            }
+            for (std::size_t digit = first; digit < 10; ++digit, ++count) {
+                const float child = step(parent.value, digit);
+                if (!(child <= most)) break;
+                children[count] = child;
+            }
+            std::size_t kept = count;
+            while (kept > 0 && children[kept - 1] >= least) --kept;
+            for (std::size_t c = kept; c < count; ++c) {
+                // Most often a child reads as its elder sibling, which went
+                // where this one would.
+                if (c > kept && children[c] == children[c - 1]) continue;
+                add(parent, at, first + c, children[c]);
+            }
+        }
+        current = next;
+    };
+    for (std::size_t at = 0; at < wholeDigits && sizes[current] != 0; ++at) {
+        const std::size_t left = wholeDigits - at - 1;
+        grow(
+            at, at == 0 ? 1 : 0,
+            [](float value, std::size_t digit) {
+                return value * 10.0f + static_cast<float>(digit);
+            },
+            bounds.MostBefore(left), bounds.LeastBefore(left));
+    }
+    for (std::size_t taken = 1; taken <= kLast && sizes[current] != 0; ++taken) {
+        grow(
+            wholeDigits + taken - 1, 0,
+            [taken](float value, std::size_t digit) { return value + kPlaceValues[taken][digit]; },
+            target, bounds.LeastAfter(taken));
+        for (std::size_t k = 0; k < sizes[current]; ++k) {
+            const Wide& found = levels[current][k];
+            if (found.value != target) continue;
+            literal.assign(found.digits.data(), wholeDigits);
+            literal += '.';
+            literal.append(found.digits.data() + wholeDigits, taken);
             return true;
         }
     }
@@ -525,9 +594,6 @@ bool NearestFloat(std::string_view token, float& nearest) noexcept {
     nearest = 0;
     return whole.find_first_not_of('0') == std::string_view::npos;
 }
-
-// A float has at most 39 digits before the point.
-constexpr std::size_t kMostWholeDigits = 39;
 
 // `value`, a finite float other than 0 that no literal reaches, as an
 // expression computed exactly at run time: value = m * 2^e with m odd, so
@@ -605,10 +671,9 @@ std::string_view FloatLiterals::Search(float value, bool fullSearch) {
     // after the point, where a nine soon adds nothing: reading them out costs
     // less than working out the bounds. Above it, the whole part alone may
     // have 39 digits to read out for every child.
-    const bool found = fullSearch ? SearchLiteral<ContinuedReadings>(magnitude, literal_)
-                       : magnitude < kWholesReadExactly
-                           ? SearchBelowWholes(magnitude, literal_)
-                           : SearchLiteral<ReadingBounds>(magnitude, literal_);
+    const bool found = fullSearch                       ? SearchLiteral(magnitude, literal_)
+                       : magnitude < kWholesReadExactly ? SearchBelowWholes(magnitude, literal_)
+                                                        : SearchAboveWholes(magnitude, literal_);
     if (!found) return {};
     if (std::signbit(value)) literal_.insert(literal_.begin(), '-');
     return literal_;
