@@ -206,6 +206,10 @@ TEST(FloatLiterals, TellsNumbersAndNamesFromWhatNoCompilerTakes) {
         {"340282356779733661637539395458142568447", FloatField::kNumber},  // FLT_MAX
         {"0000000000000000000000000000000000000000001", FloatField::kNumber},
         {"340282356779733661637539395458142568448", FloatField::kBeyondRange},  // to infinity
+        {"  0340282356779733661637539395458142568447.999 ", FloatField::kNumber},
+        {"340282356779733661637539395458142568448.000", FloatField::kBeyondRange},
+        {"-340282356779733661637539395458142568449", FloatField::kBeyondRange},
+        {"999999999999999999999999999999999999999", FloatField::kBeyondRange},
         {"-1000000000000000000000000000000000000000.0", FloatField::kBeyondRange},
         {"PI", FloatField::kName},
         {" _x1 ", FloatField::kName},

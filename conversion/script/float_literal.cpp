@@ -648,8 +648,13 @@ FloatField ClassifyFloatField(std::string_view text) noexcept {
         const std::size_t first = token.find_first_not_of('0');
         const std::size_t wholeDigits =
             first == std::string_view::npos ? 0 : std::min(token.size(), token.find('.')) - first;
-        float nearest = 0;
-        if (wholeDigits >= kMostWholeDigits && !NearestFloat(token, nearest)) {
+        // The halfway point between the greatest float and 2^128, where the
+        // nearest float becomes infinity (a tie rounds to the even 2^128):
+        // a whole part of its 39 digits compares as the number does.
+        constexpr std::string_view kInfinityFrom = "340282356779733661637539395458142568448";
+        static_assert(kInfinityFrom.size() == kMostWholeDigits);
+        if (wholeDigits > kMostWholeDigits || (wholeDigits == kMostWholeDigits &&
+                                               token.substr(first, wholeDigits) >= kInfinityFrom)) {
             return FloatField::kBeyondRange;
         }
         return FloatField::kNumber;
