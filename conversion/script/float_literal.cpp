@@ -120,8 +120,8 @@ float Least(const Predicate& holds, float guess, float high) noexcept {
         const bool below = holds(FloatAt(start - 1));
         const bool at = holds(FloatAt(start));
         const bool above = holds(FloatAt(start + 1));
-        if (at && !below) return FloatAt(start);
-        if (above && !at) return FloatAt(start + 1);
+        // Which of the two, without a branch that guesses wrong half the time.
+        if (!below && above) return FloatAt(start + (at ? 0U : 1U));
     }
     // `no` fails (or lies below 0, as -1), `yes` holds.
     std::int64_t no = -1;
