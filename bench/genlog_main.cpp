@@ -20,6 +20,10 @@ int main(int argc, char** argv) {
     app.add_flag("--tricky", shape.tricky, "Add awkward but valid lines");
     app.add_flag("--floats", shape.floats,
                  "Records of FLT and LOC alone, their numbers written as the game writes floats");
+    app.add_flag("--slow-floats", shape.slowFloats,
+                 "Records of FLT and LOC alone whose numbers need the slowest float literals");
+    app.add_flag("--halves", shape.halves,
+                 "With --slow-floats: the same records with every number a plain half (1.5)");
     bool oneLine = false;
     bool oneLineValue = false;
     app.add_flag("--one-line", oneLine, "One line of the given size holding one small record");

@@ -1,8 +1,14 @@
 #include "bench/log_generator.h"
 
 #include <array>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+
+#include "conversion/script/float_literal.h"
 
 namespace tsry::bench {
 
@@ -115,6 +121,57 @@ void AppendFloatValue(std::string& out, std::string_view kind, Random& random) {
     out += '*';
 }
 
+// A number that needs one of the slowest literals, as logged, and the float
+// it names: near the top of the float range with nine decimals (a whole part
+// of 39 digits), or for a FLT value a small one that needs 9 to 20 digits
+// after the point, written with as few digits as name it. Drawn again until
+// the compilers would read the text otherwise.
+std::string SlowFloatText(Random& random, bool location) {
+    for (;;) {
+        char text[96];
+        if (location) {
+            const auto bits = static_cast<std::uint32_t>(0x7E800000U + random.Below(0x00FFFFFFU));
+            const auto value = std::bit_cast<float>(bits);
+            std::snprintf(text, sizeof text, "%18.9f", static_cast<double>(value));
+            if (std::bit_cast<std::uint32_t>(ReadAsCompilers(text)) != bits) return text;
+        } else {
+            const auto value = static_cast<float>(std::pow(10.0, -2.0 - 10.0 * random.Unit()));
+            const auto end =
+                std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+            const std::string literal(text, end.ptr);
+            if (ReadAsCompilers(literal) != value) return literal;
+        }
+    }
+}
+
+// The Value of a record of `kind`, FLT or LOC, made of slow floats from
+// `slow`, or of plain halves from `random` in their place.
+void AppendSlowFloatValue(std::string& out, std::string_view kind, Random& random, Random& slow,
+                          bool halves, std::uint64_t& skipped) {
+    auto number = [&](bool location) {
+        const std::string text = SlowFloatText(slow, location);
+        if (!halves) {
+            out += text;
+            return;
+        }
+        const std::size_t before = out.size();
+        AppendNumber(out, 1 + text.size() % 9);  // no longer than the slow text
+        out += ".5";
+        skipped += text.size() - (out.size() - before);
+    };
+    if (kind == "FLT") {
+        number(false);
+        return;
+    }
+    out += "ar_area_";
+    AppendNumber(out, random.Below(200));
+    for (int k = 0; k < 4; ++k) {
+        out += '*';
+        number(true);
+    }
+    out += '*';
+}
+
 }  // namespace
 
 std::uint64_t ParseSize(std::string_view text) {
@@ -178,14 +235,20 @@ std::uint64_t GenerateLog(const LogShape& shape, std::ostream& out) {
     std::uint64_t lines = 0;
     std::uint64_t second = 18 * 3600;
     const std::uint64_t names = shape.names == 0 ? 1 : shape.names;
+    // The slow floats come from a stream of their own, so that the halves'
+    // log draws the same records; `skipped` counts the bytes by which its
+    // numbers are shorter.
+    Random slow(shape.seed ^ 0x51077F10A75ULL);
+    std::uint64_t skipped = 0;
+    const bool floatsOnly = shape.floats || shape.slowFloats;
 
-    while (written + buffer.size() < shape.bytes) {
+    while (written + skipped + buffer.size() < shape.bytes) {
         second += random.Below(3);
         const std::size_t lineStart = buffer.size();
         AppendTimestamp(buffer, second);
         if (random.Unit() < shape.taggedShare) {
             std::string_view kind =
-                shape.floats ? kKinds[2 + random.Below(2)] : kKinds[random.Below(kKinds.size())];
+                floatsOnly ? kKinds[2 + random.Below(2)] : kKinds[random.Below(kKinds.size())];
             if (shape.tricky) {
                 const std::uint64_t odd = random.Below(40);
                 if (odd == 0) kind = kOddKinds[random.Below(kOddKinds.size())];
@@ -197,7 +260,9 @@ std::uint64_t GenerateLog(const LogShape& shape, std::ostream& out) {
             buffer += '#';
             AppendName(buffer, random.Below(names));
             buffer += '#';
-            if (shape.floats) {
+            if (shape.slowFloats) {
+                AppendSlowFloatValue(buffer, kind, random, slow, shape.halves, skipped);
+            } else if (shape.floats) {
                 AppendFloatValue(buffer, kind, random);
             } else {
                 AppendValue(buffer, kind, random, shape.tricky);

@@ -24,6 +24,16 @@ struct LogShape {
     // Records of FLT and LOC alone, their numbers random floats written as the
     // game writes floats: nine decimals, padded with spaces to 18 characters.
     bool floats = false;
+    // Records of FLT and LOC alone whose numbers need the slowest literals:
+    // the four numbers of a location near the top of the float range,
+    // written with nine decimals as the game writes floats, and FLT values
+    // that need 9 to 20 digits after the point. None of them reads as
+    // logged.
+    bool slowFloats = false;
+    // With `slowFloats`: the same records, names and lines, but every number
+    // a plain half ("1.5"), which reads as logged. The log is as long as the
+    // one without `halves` would be, in lines: it stops where that one would.
+    bool halves = false;
 };
 
 // Writes one line of about `bytes` bytes holding one record: half of it server

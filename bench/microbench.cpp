@@ -1,6 +1,8 @@
 // Inner pieces of the conversion, one at a time, for tuning.
 #include <benchmark/benchmark.h>
 
+#include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -127,6 +129,47 @@ void BM_FloatLiteral(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(texts.size()));
 }
 BENCHMARK(BM_FloatLiteral)->Arg(0)->Arg(1);
+
+// The search for a literal alone, for floats that need one: Arg(0) the game's
+// floats from 0 to 320 (as above), Arg(1) floats near the top of the range
+// (whose whole part has 39 digits), Arg(2) small floats that need 9 to 20
+// digits after the point; the second Arg 1 for the full search that reads
+// every continuation out, 0 for the bounds that Exact uses.
+void BM_FloatSearch(benchmark::State& state) {
+    const bool full = state.range(1) != 0;
+    std::vector<float> values;
+    tsry::FloatLiterals literals;
+    std::uint64_t z = 7;
+    while (values.size() < 1024) {
+        z = z * 6364136223846793005ULL + 1442695040888963407ULL;
+        const auto high = static_cast<std::uint32_t>(z >> 32);
+        float value = 0;
+        switch (state.range(0)) {
+            case 0:
+                value = static_cast<float>(high % 3200000u / 10000.0);
+                break;
+            case 1:
+                value = std::bit_cast<float>(0x7E800000u + high % 0x00FFFFFFu);
+                break;
+            default:
+                value = static_cast<float>(std::pow(10.0, -2.0 - 10.0 * (high / 0x1p32)));
+                break;
+        }
+        char text[80];
+        std::snprintf(text, sizeof text, "%.9f", static_cast<double>(value));
+        if (state.range(0) == 2)
+            std::snprintf(text, sizeof text, "%.8g", static_cast<double>(value));
+        if (literals.Exact(text) != std::string_view(text)) values.push_back(value);
+    }
+    for (auto _ : state) {
+        for (const float value : values) {
+            benchmark::DoNotOptimize(
+                (full ? literals.ShortestByFullSearch(value) : literals.Shortest(value)).data());
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(values.size()));
+}
+BENCHMARK(BM_FloatSearch)->ArgsProduct({{0, 1, 2}, {0, 1}});
 
 }  // namespace
 

@@ -206,6 +206,10 @@ TEST(FloatLiterals, TellsNumbersAndNamesFromWhatNoCompilerTakes) {
         {"340282356779733661637539395458142568447", FloatField::kNumber},  // FLT_MAX
         {"0000000000000000000000000000000000000000001", FloatField::kNumber},
         {"340282356779733661637539395458142568448", FloatField::kBeyondRange},  // to infinity
+        {"  0340282356779733661637539395458142568447.999 ", FloatField::kNumber},
+        {"340282356779733661637539395458142568448.000", FloatField::kBeyondRange},
+        {"-340282356779733661637539395458142568449", FloatField::kBeyondRange},
+        {"999999999999999999999999999999999999999", FloatField::kBeyondRange},
         {"-1000000000000000000000000000000000000000.0", FloatField::kBeyondRange},
         {"PI", FloatField::kName},
         {" _x1 ", FloatField::kName},
@@ -319,6 +323,43 @@ TEST(FloatLiterals, FloatsOfEveryMagnitudeArriveExactly) {
         property.Check(std::string(text, expansion.ptr), value, false);
     }
     EXPECT_GT(property.scaled, 1000);
+}
+
+// Shortest, whose walk tells from bounds which prefixes can still read the
+// float, chooses what the full search chooses, which reads every continuation
+// out: for random bit patterns, every finite float alike (huge ones whose
+// whole part is walked through 39 digits, tiny ones that need 20 digits or
+// the expression), and for every two-decimal value from 0.00 to 10000.00
+// (positions in an area, facings, rates; the search works on the magnitude,
+// so the negative ones are the same search). An emulated build (qemu, Wine)
+// checks every 16th, as the full search is slow there.
+TEST(FloatLiterals, ShortestIsTheFullSearchsChoice) {
+#ifdef TSRY_EMULATED_TESTS
+    constexpr int kEvery = 16;
+#else
+    constexpr int kEvery = 1;
+#endif
+    FloatLiterals fast;
+    FloatLiterals full;
+    int differ = 0;
+    int none = 0;
+    auto check = [&](float value) {
+        const std::string chosen(fast.Shortest(value));
+        if (chosen.empty()) ++none;
+        if (chosen != full.ShortestByFullSearch(value) && ++differ <= 10) {
+            ADD_FAILURE() << std::hexfloat << value << ": " << chosen << " and "
+                          << full.ShortestByFullSearch(value);
+        }
+    };
+    std::uint64_t state = 31;
+    for (int i = 0; i < 1000000; i += kEvery) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        const auto value = std::bit_cast<float>(static_cast<std::uint32_t>(state >> 32));
+        if (std::isfinite(value)) check(value);
+    }
+    EXPECT_GT(none, 100000 / kEvery);  // past 10^8 and below 10^-13
+    for (int i = 0; i <= 1000000; i += kEvery) check(static_cast<float>(i / 100.0));
+    EXPECT_EQ(differ, 0);
 }
 
 }  // namespace

@@ -79,7 +79,23 @@ class FloatLiterals {
     // stands. The view lasts until the next call.
     std::string_view Exact(std::string_view text);
 
+    // The literal of the second kind above for `value`, a finite float, with
+    // a "-" when its sign is set; empty when no literal of at most
+    // kMostFractionDigits digits after the point reaches it. The view lasts
+    // until the next call. Found by the full search's walk over the
+    // literal's digits, step for step, with the reading written out for
+    // plain floats and, from 2^24 on, bounds worked out once for `value`
+    // that tell which prefixes can still read it: a microsecond or so,
+    // whatever the float.
+    std::string_view Shortest(float value);
+    // The same, by the full search that reads out the continuations of every
+    // prefix it tries: the reference that Shortest is checked against, up to
+    // some tens of microseconds a float.
+    std::string_view ShortestByFullSearch(float value);
+
   private:
+    std::string_view Search(float value, bool fullSearch);
+
     std::string literal_;
 };
 
