@@ -19,6 +19,9 @@ namespace {
 
 // How many records the writing pass writes between two progress reports.
 constexpr std::size_t kRecordsPerReport = 4096;
+// How far ahead of the record at hand the passes over the table ask for the
+// memory of a record.
+constexpr std::size_t kPrefetchDistance = 16;
 
 // Every check that can fail on a record, over the whole table, before the
 // first byte of the script is written. Returns the number of statement groups
@@ -26,6 +29,7 @@ constexpr std::size_t kRecordsPerReport = 4096;
 std::size_t CheckTable(const RecordTable& table) {
     std::size_t groups = 0;
     for (std::size_t i = 0; i < table.size(); ++i) {
+        table.Prefetch(i + kPrefetchDistance);
         const LogRecord record = table[i];
         CheckRecord(record, table.LineOf(i));
         if (WritesAGroup(record)) ++groups;
@@ -48,6 +52,7 @@ ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps, Scr
         writer.WriteHeader(summary.parts);
     }
     for (std::size_t i = 0; i < table.size(); ++i) {
+        table.Prefetch(i + kPrefetchDistance);
         if (perPart != 0 && i % perPart == 0) writer.WritePartStart(i / perPart + 1);
         if (writer.WriteCheckedRecord(table, i)) ++summary.groups;
         if (perPart != 0 && ((i + 1) % perPart == 0 || i + 1 == table.size())) {
