@@ -326,6 +326,11 @@ void ScriptWriter::PutPartName(std::string_view before, std::size_t part, std::s
     Put(after);
 }
 
+void ScriptWriter::WriteWritten(std::string_view bytes) {
+    Put(bytes);
+    FlushIfFull();
+}
+
 void ScriptWriter::WriteClosing() {
     Put(kClosing);
     FlushIfFull();

@@ -94,6 +94,9 @@ class ScriptWriter {
     // run twice.
     bool WriteCheckedRecord(const RecordTable& table, std::size_t index);
     void WriteClosing();
+    // Bytes that another ScriptWriter wrote for a run of groups, put here as
+    // they stand.
+    void WriteWritten(std::string_view bytes);
 
     // Hands everything written so far to the sink.
     void Flush();
