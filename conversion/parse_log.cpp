@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "conversion/platform/conversion_error.h"
 #include "conversion/platform/platform.h"
 #include "conversion/read_log_set.h"
+#include "conversion/reading/log_halves.h"
 #include "conversion/records/record_table.h"
 #include "conversion/script/replacement_file.h"
 #include "conversion/script/script_writer.h"
@@ -33,6 +35,20 @@ constexpr std::size_t kPrefetchDistance = 16;
 // A table of at least this many records is checked and written on two
 // threads.
 constexpr std::size_t kRecordsForTwoThreads = 2 * kRecordsPerReport;
+
+// Whether `table` is large enough for two threads and the machine has the
+// cores for them.
+bool OnTwoThreads(const RecordTable& table) {
+    return table.size() >= kRecordsForTwoThreads && std::thread::hardware_concurrency() >= 2;
+}
+
+// Throws std::system_error, as starting a thread does when none can be had,
+// when a test says so.
+void ThrowIfThreadsRefused() {
+    if (detail::RefuseHelperThreads()) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    }
+}
 
 // CheckRecord on the records [begin, end) of `table`. Returns the number of
 // statement groups they write.
@@ -52,10 +68,16 @@ std::size_t CheckRecords(const RecordTable& table, std::size_t begin, std::size_
 // the first failure in table order reported. Returns the number of statement
 // groups the script will hold.
 std::size_t CheckTable(const RecordTable& table) {
-    if (table.size() < kRecordsForTwoThreads) return CheckRecords(table, 0, table.size());
+    if (!OnTwoThreads(table)) return CheckRecords(table, 0, table.size());
     const std::size_t half = table.size() / 2;
-    std::future<std::size_t> later =
-        std::async(std::launch::async, CheckRecords, std::cref(table), half, table.size());
+    std::future<std::size_t> later;
+    try {
+        ThrowIfThreadsRefused();
+        later = std::async(std::launch::async, CheckRecords, std::cref(table), half, table.size());
+    } catch (const std::system_error&) {
+        // No thread to be had: one after all.
+        return CheckRecords(table, 0, table.size());
+    }
     std::size_t groups = 0;
     try {
         groups = CheckRecords(table, 0, half);
@@ -205,7 +227,14 @@ ConversionSummary WriteScript(const RecordTable& table, std::uint64_t steps, Scr
         writer.WriteHeader(parts.count);
     }
     std::optional<HelpedWriting> helped;
-    if (table.size() >= kRecordsForTwoThreads) helped.emplace(table, parts);
+    if (OnTwoThreads(table)) {
+        try {
+            ThrowIfThreadsRefused();
+            helped.emplace(table, parts);
+        } catch (const std::system_error&) {
+            // No thread to be had: the writer alone writes every run.
+        }
+    }
     for (std::size_t begin = 0; begin < table.size(); begin += kRecordsPerReport) {
         const std::size_t end = std::min(begin + kRecordsPerReport, table.size());
         summary.groups += helped ? helped->WriteRun(writer, begin / kRecordsPerReport)

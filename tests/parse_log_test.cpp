@@ -8,6 +8,7 @@
 #include "bench/log_generator.h"
 #include "conversion/platform/conversion_error.h"
 #include "conversion/read_log_set.h"
+#include "conversion/reading/log_halves.h"
 #include "conversion/script/script_writer.h"
 #include "tests/model.h"
 #include "tests/test_support.h"
@@ -322,8 +323,12 @@ TEST_F(ParseLogTest, WritesALargeTableOnTwoThreadsAsOneWould) {
         }
         perPart == 0 ? writer.WriteClosing() : writer.WriteSchedule();
         writer.Flush();
-        WriteScriptFile(table, "tsry.nss", ScriptLayout{.recordsPerPart = perPart});
-        EXPECT_TRUE(ReadFile("tsry.nss") == sink.text) << perPart;
+        for (const bool refused : {false, true}) {
+            // No second thread to be had: the same script from one.
+            test::ScopedSetting<bool> noThread(detail::RefuseHelperThreads(), refused);
+            WriteScriptFile(table, "tsry.nss", ScriptLayout{.recordsPerPart = perPart});
+            EXPECT_TRUE(ReadFile("tsry.nss") == sink.text) << perPart << " " << refused;
+        }
     }
 }
 
