@@ -25,6 +25,29 @@ void CopyWord(char* to, const char* from) noexcept {
     std::memcpy(to, &word, sizeof word);
 }
 
+// Whether [p, p + n) holds a quote or a backslash: eight bytes at a time,
+// the last eight overlapping the ones before.
+bool HasQuoteOrBackslash(const char* p, std::size_t n) noexcept {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    const auto has = [](std::uint64_t word) {
+        // A byte of the word equal to c gives a zero byte in word ^ c...c.
+        const std::uint64_t quote = word ^ (kOnes * '"');
+        const std::uint64_t backslash = word ^ (kOnes * '\\');
+        return (((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash)) & kHighs;
+    };
+    const auto load = [p](std::size_t at) {
+        std::uint64_t word;
+        std::memcpy(&word, p + at, sizeof word);
+        return word;
+    };
+    if (n < 8) return std::any_of(p, p + n, [](char c) { return c == '"' || c == '\\'; });
+    for (std::size_t at = 0; at + 8 < n; at += 8) {
+        if (has(load(at)) != 0) return true;
+    }
+    return has(load(n - 8)) != 0;
+}
+
 // memcpy, without a call for the short pieces that most fields are: loads
 // that may overlap, none of them past the end of `from`.
 void CopyBytes(char* to, const char* from, std::size_t n) noexcept {
@@ -243,7 +266,7 @@ void CheckRecord(const LogRecord& record, std::uint64_t line) {
     if (statement == Statement::kNone) return;
     // In the order in which the group writes them, so that the first field
     // that fails is the one reported.
-    std::array<WrittenField, 10> fields{};
+    std::array<WrittenField, 10> fields;  // the first `count` of them
     std::size_t count = 0;
     if (statement == Statement::kLocation) {
         const LocationParts part = SplitLocation(record, line);
@@ -327,8 +350,8 @@ void ScriptWriter::PutPartName(std::string_view before, std::size_t part, std::s
 }
 
 void ScriptWriter::WriteWritten(std::string_view bytes) {
-    Put(bytes);
-    FlushIfFull();
+    Flush();
+    sink_.Write(bytes);
 }
 
 void ScriptWriter::WriteClosing() {
@@ -361,7 +384,7 @@ void ScriptWriter::PutLiteral(std::string_view text) {
     // says so sooner than a search for each special character.
     if (text.size() <= kShortLiteral && text.size() <= detail::MaxLiteralBytes() &&
         text.size() + 2 <= kFlushSize + kBufferRoom - used_ &&
-        std::none_of(text.begin(), text.end(), [](char c) { return c == '"' || c == '\\'; })) {
+        !HasQuoteOrBackslash(text.data(), text.size())) {
         char* at = buffer_.get() + used_;
         at[0] = '"';
         CopyBytes(at + 1, text.data(), text.size());
