@@ -138,16 +138,7 @@ class LogExtraction final : public HalfReaders {
         if (second_.malformed) {
             throw MalformedRecord(before + second_.malformed->first, second_.malformed->second);
         }
-        // In batches, so that the look-ups of many names overlap.
-        std::vector<PendingRecord> batch;
-        const RecordTable& second = second_.table;
-        for (std::size_t i = 0; i < second.size();) {
-            batch.clear();
-            for (; i < second.size() && batch.size() < 256; ++i) {
-                batch.push_back({second[i], before + second.LineOf(i), 0});
-            }
-            first.table.StoreAll(batch);
-        }
+        first.table.StoreAllOf(second_.table, before);
         first.lines += second_.lines;
         first.bytes += second_.bytes;
         Report();
@@ -282,8 +273,8 @@ void RefuseToOverwriteALog(const LogSet& logs, const std::filesystem::path& outp
         const bool stream = output == std::filesystem::path(kStandardOutput) ||
                             platform::OutputDescriptor(output).has_value();
         const std::string message = "the " + std::string(what) + " " + QuotedPath(output) +
-                              (stream ? " would be written into the log it is made from"
-                                      : " would replace the log it is made from");
+                                    (stream ? " would be written into the log it is made from"
+                                            : " would replace the log it is made from");
         throw ConversionError(message);
     }
 }

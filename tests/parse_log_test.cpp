@@ -7,6 +7,9 @@
 
 #include "bench/log_generator.h"
 #include "conversion/platform/conversion_error.h"
+#include "conversion/read_log_set.h"
+#include "conversion/reading/log_halves.h"
+#include "conversion/script/script_writer.h"
 #include "tests/model.h"
 #include "tests/test_support.h"
 
@@ -283,6 +286,75 @@ TEST_F(TwoHalves, NumberABadLineInTheSecondHalfFromTheStart) {
         const std::string message = Failure("server.log");
         EXPECT_EQ(message.substr(0, c.message.size()), c.message) << message;
     }
+}
+
+// A large table is checked and written on two threads: the script must be
+// the one that one thread writes, record after record, in every layout.
+TEST_F(ParseLogTest, WritesALargeTableOnTwoThreadsAsOneWould) {
+    bench::LogShape shape;
+    shape.bytes = 3 << 20;
+    shape.names = 30000;
+    shape.taggedShare = 0.6;
+    shape.tricky = true;
+    std::ostringstream out;
+    bench::GenerateLog(shape, out);
+    const std::string log = out.str();
+    RecordTable table;
+    std::vector<PendingRecord> batch;
+    ExtractBlock(log, 0, table, batch);
+    // Runs of 4096 records: the helper writes two, into each of its buffers.
+    ASSERT_GT(table.size(), 3u * 4096);
+    class StringSink final : public ByteSink {
+      public:
+        void Write(std::string_view bytes) override { text.append(bytes); }
+        std::string text;
+    };
+    for (const std::size_t perPart : {0u, 1u, 3000u, 4096u, 8191u, 100000u}) {
+        StringSink sink;
+        ScriptWriter writer(sink);
+        const std::size_t parts = perPart == 0 ? 0 : (table.size() + perPart - 1) / perPart;
+        perPart == 0 ? writer.WriteOpening() : writer.WriteHeader(parts);
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            if (perPart != 0 && i % perPart == 0) writer.WritePartStart(i / perPart + 1);
+            writer.WriteRecord(table, i);
+            if (perPart != 0 && ((i + 1) % perPart == 0 || i + 1 == table.size())) {
+                writer.WritePartEnd(i / perPart + 1, parts);
+            }
+        }
+        perPart == 0 ? writer.WriteClosing() : writer.WriteSchedule();
+        writer.Flush();
+        for (const bool refused : {false, true}) {
+            // No second thread to be had: the same script from one.
+            test::ScopedSetting<bool> noThread(detail::RefuseHelperThreads(), refused);
+            WriteScriptFile(table, "tsry.nss", ScriptLayout{.recordsPerPart = perPart});
+            EXPECT_TRUE(ReadFile("tsry.nss") == sink.text) << perPart << " " << refused;
+        }
+    }
+}
+
+TEST_F(ParseLogTest, ReportsTheFirstBadRecordOfALargeTable) {
+    // The table is checked in two halves at once; the first failure in table
+    // order is the one reported.
+    const auto logWith = [](std::initializer_list<std::pair<int, const char*>> bad) {
+        std::string log;
+        for (int line = 1; line <= 20000; ++line) {
+            std::string record = std::to_string(line);
+            record += "#1";
+            for (const auto& [at, name] : bad) {
+                if (at == line) record = std::string(name) += "#1)";
+            }
+            log += "x<TS_RY>INT#";
+            log += record;
+            log += "#0#0#0#\r\n";
+        }
+        return log;
+    };
+    WriteFile("both.log", logWith({{100, "early"}, {19000, "late"}}));
+    EXPECT_EQ(Failure("both.log"),
+              "both.log:100: the Value of INT record \"early\" is not a plain value: \"1)\"");
+    WriteFile("late.log", logWith({{19000, "late"}}));
+    EXPECT_EQ(Failure("late.log"),
+              "late.log:19000: the Value of INT record \"late\" is not a plain value: \"1)\"");
 }
 
 // Every failure leaves an earlier script exactly as it was and no temporary file.

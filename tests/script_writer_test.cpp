@@ -84,6 +84,26 @@ TEST(ScriptWriter, EscapesQuotedTextOnly) {
               }));
 }
 
+TEST(ScriptWriter, EscapesAQuoteOrBackslashAnywhereInTextOfAnyLength) {
+    // Short texts are looked at a word at a time: a special character in
+    // every place of every word, the last one overlapping, and past them.
+    StringSink sink;
+    ScriptWriter writer(sink);
+    std::string expected;
+    for (std::size_t length = 1; length <= 80; ++length) {
+        for (std::size_t at = 0; at < length; ++at) {
+            for (const char special : {'"', '\\'}) {
+                std::string text(length, 'a');
+                text[at] = special;
+                writer.WriteRecord({"STR", text, "v", "0", "0", "0"}, 1);
+                expected += "    SetTSRYString(" + model::Quoted(text) + ", \"v\", 0, 0, 0);\r\n";
+            }
+        }
+    }
+    writer.Flush();
+    EXPECT_TRUE(sink.text == expected);
+}
+
 // `text` with every "@" turned into a NUL byte.
 std::string Nul(std::string text) {
     std::replace(text.begin(), text.end(), '@', '\0');
@@ -244,28 +264,31 @@ TEST(ScriptWriter, WritesLongTextAsLiteralsTheCompilerTakes) {
 TEST(ScriptWriter, LiteralsInPiecesReadBackAsTheField) {
     // Whatever the limit and wherever the quotes and backslashes fall.
     test::ScopedSetting<std::size_t> limit(detail::MaxLiteralBytes(), 0);
-    std::string value;
-    for (int i = 0; i < 300; ++i) value += "ab\"\\c"[(i * 7 + i / 3) % 5];
-    for (const std::size_t bytes : {2u, 3u, 4u, 7u, 64u, 299u, 1000u}) {
-        detail::MaxLiteralBytes() = bytes;
-        const std::string line = Statements({"x<TS_RY>STR#n#" + value + "#0#0#0#"});
-        const std::string prefix = "    SetTSRYString(\"n\", ";
-        ASSERT_EQ(line.substr(0, prefix.size()), prefix);
-        std::string read;
-        std::size_t at = prefix.size();
-        for (;;) {
-            ASSERT_EQ(line[at], '"');
-            const std::size_t start = ++at;
-            for (; line[at] != '"'; ++at) {
-                if (line[at] == '\\') ++at;
-                read += line[at];
+    std::string mixed;
+    for (int i = 0; i < 300; ++i) mixed += "ab\"\\c"[(i * 7 + i / 3) % 5];
+    // Short plain text too, which is put without a search.
+    for (const std::string& value : {mixed, std::string(10, 'p'), std::string(64, 'p')}) {
+        for (const std::size_t bytes : {2u, 3u, 4u, 7u, 64u, 299u, 1000u}) {
+            detail::MaxLiteralBytes() = bytes;
+            const std::string line = Statements({"x<TS_RY>STR#n#" + value + "#0#0#0#"});
+            const std::string prefix = "    SetTSRYString(\"n\", ";
+            ASSERT_EQ(line.substr(0, prefix.size()), prefix);
+            std::string read;
+            std::size_t at = prefix.size();
+            for (;;) {
+                ASSERT_EQ(line[at], '"');
+                const std::size_t start = ++at;
+                for (; line[at] != '"'; ++at) {
+                    if (line[at] == '\\') ++at;
+                    read += line[at];
+                }
+                EXPECT_LE(at - start, bytes);
+                if (line.compare(++at, 4, " + \"") != 0) break;
+                at += 3;
             }
-            EXPECT_LE(at - start, bytes);
-            if (line.compare(++at, 4, " + \"") != 0) break;
-            at += 3;
+            EXPECT_EQ(read, value) << bytes;
+            EXPECT_EQ(line.substr(at), ", 0, 0, 0);\r\n");
         }
-        EXPECT_EQ(read, value) << bytes;
-        EXPECT_EQ(line.substr(at), ", 0, 0, 0);\r\n");
     }
 }
 

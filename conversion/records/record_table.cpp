@@ -79,16 +79,17 @@ MalformedRecord::MalformedRecord(std::uint64_t line, int fieldsFound)
 RecordTable::RecordTable() : buckets_(64, 0) {}
 
 LogRecord RecordTable::operator[](std::size_t index) const noexcept {
+    // Every end lies within the text and after the one before it.
     const Slot& slot = slots_[index];
-    const std::string_view f = TextOf(slot);
+    const char* f = slot.text;
     const std::uint32_t* e = slot.ends;
     LogRecord record;
-    record.Kind = f.substr(0, e[0]);
-    record.Name = NameOf(slot);
-    record.Value = f.substr(e[1] + 1, e[2] - e[1] - 1);
-    record.Extra1 = f.substr(e[2] + 1, e[3] - e[2] - 1);
-    record.Extra2 = f.substr(e[3] + 1, e[4] - e[3] - 1);
-    record.Extra3 = f.substr(e[4] + 1, e[5] - e[4] - 1);
+    record.Kind = {f, e[0]};
+    record.Name = {f + e[0] + 1, e[1] - e[0] - 1};
+    record.Value = {f + e[1] + 1, e[2] - e[1] - 1};
+    record.Extra1 = {f + e[2] + 1, e[3] - e[2] - 1};
+    record.Extra2 = {f + e[3] + 1, e[4] - e[3] - 1};
+    record.Extra3 = {f + e[4] + 1, e[5] - e[4] - 1};
     return record;
 }
 
@@ -227,12 +228,30 @@ void RecordTable::Store(const LogRecord& record, std::uint64_t line) {
 }
 
 void RecordTable::StoreAll(std::span<PendingRecord> records) {
+    for (PendingRecord& pending : records) pending.hash = NameHash(pending.record.Name);
+    StoreHashed(records);
+}
+
+void RecordTable::StoreAllOf(const RecordTable& later, std::uint64_t lineOffset) {
+    // In batches, so that the look-ups of many names overlap.
+    constexpr std::size_t kBatch = 256;
+    PendingRecord batch[kBatch];
+    for (std::size_t i = 0; i < later.size();) {
+        const std::size_t count = std::min(kBatch, later.size() - i);
+        for (std::size_t k = 0; k < count; ++k, ++i) {
+            later.Prefetch(i + kBatch);
+            batch[k] = {later[i], lineOffset + later.LineOf(i), later.slots_[i].key};
+        }
+        StoreHashed(std::span(batch, count));
+    }
+}
+
+void RecordTable::StoreHashed(std::span<PendingRecord> records) {
     // Passes over the batch, so that the cache misses of many records
-    // overlap instead of following one another: hash and fetch the buckets,
-    // fetch the slots they name, fetch the text those slots hold, then store.
+    // overlap instead of following one another: fetch the buckets, fetch the
+    // slots they name, fetch the text those slots hold, then store.
     const std::size_t mask = buckets_.size() - 1;
-    for (PendingRecord& pending : records) {
-        pending.hash = NameHash(pending.record.Name);
+    for (const PendingRecord& pending : records) {
         __builtin_prefetch(&buckets_[HomeOf(KeyOf(pending.hash), mask)]);
     }
     const auto slotOf = [&](const PendingRecord& pending) -> const Slot* {
@@ -266,6 +285,7 @@ void RecordTable::Store(const LogRecord& record, std::uint64_t line, std::uint64
             Slot& slot = slots_.emplace_back();
             std::memcpy(slot.nameHead, record.Name.data(),
                         std::min(record.Name.size(), sizeof slot.nameHead));
+            slot.key = KeyOf(hash);
             Fill(slot, record, line);
             // Keep the load at most one half so that probes stay short.
             if (slots_.size() * 2 > buckets_.size()) Grow();

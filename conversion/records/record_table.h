@@ -82,6 +82,20 @@ class RecordTable {
     // the memory of the later ones ahead of time.
     void StoreAll(std::span<PendingRecord> records);
 
+    // Stores the records of `later` after this table's, in its slot order,
+    // their line numbers raised by `lineOffset`: as if they had been stored
+    // here one by one. Their names are not hashed again.
+    void StoreAllOf(const RecordTable& later, std::uint64_t lineOffset);
+
+    // Asks for the memory of slot `index` ahead of a pass in slot order,
+    // whose records lie scattered once their values have grown.
+    void Prefetch(std::size_t index) const noexcept {
+        if (index >= slots_.size()) return;
+        const Slot& slot = slots_[index];
+        __builtin_prefetch(slot.text);
+        __builtin_prefetch(slot.text + slot.ends[5]);
+    }
+
     // Forgets every record, keeping the memory for the next ones.
     void Clear() noexcept;
 
@@ -91,12 +105,14 @@ class RecordTable {
         // with the end of each field, in a piece of `capacity` bytes of the
         // arena. The Name never changes once stored.
         char* text = nullptr;
+        std::uint64_t line = 0;
         std::uint32_t capacity = 0;
         std::uint32_t ends[6] = {};
-        std::uint64_t line = 0;
         // The Name's first bytes, so that most look-ups decide on the slot
         // alone, without reading the text it points to.
         char nameHead[16] = {};
+        // The lower half of the Name's hash, which places it in the buckets.
+        std::uint32_t key = 0;
     };
     static_assert(sizeof(Slot) <= 64, "a slot in one cache line");
 
@@ -108,6 +124,8 @@ class RecordTable {
         return TextOf(slot).substr(slot.ends[0] + 1, slot.ends[1] - slot.ends[0] - 1);
     }
     void Store(const LogRecord& record, std::uint64_t line, std::uint64_t hash);
+    // StoreAll of records whose hashes are known.
+    void StoreHashed(std::span<PendingRecord> records);
     void Grow();
 
     TextArena text_;

@@ -12,6 +12,61 @@ namespace tsry {
 namespace {
 
 constexpr std::size_t kFlushSize = std::size_t{256} * 1024;
+// The buffer holds this much more than the flush size: a group begun below
+// the flush size puts its short pieces without a flush.
+constexpr std::size_t kBufferRoom = 4096;
+// The longest text that PutLiteral looks at byte by byte.
+constexpr std::size_t kShortLiteral = 64;
+
+template <class Word>
+void CopyWord(char* to, const char* from) noexcept {
+    Word word;
+    std::memcpy(&word, from, sizeof word);
+    std::memcpy(to, &word, sizeof word);
+}
+
+// Whether [p, p + n) holds a quote or a backslash: eight bytes at a time,
+// the last eight overlapping the ones before.
+bool HasQuoteOrBackslash(const char* p, std::size_t n) noexcept {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    const auto has = [](std::uint64_t word) {
+        // A byte of the word equal to c gives a zero byte in word ^ c...c.
+        const std::uint64_t quote = word ^ (kOnes * '"');
+        const std::uint64_t backslash = word ^ (kOnes * '\\');
+        return (((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash)) & kHighs;
+    };
+    const auto load = [p](std::size_t at) {
+        std::uint64_t word;
+        std::memcpy(&word, p + at, sizeof word);
+        return word;
+    };
+    if (n < 8) return std::any_of(p, p + n, [](char c) { return c == '"' || c == '\\'; });
+    for (std::size_t at = 0; at + 8 < n; at += 8) {
+        if (has(load(at)) != 0) return true;
+    }
+    return has(load(n - 8)) != 0;
+}
+
+// memcpy, without a call for the short pieces that most fields are: loads
+// that may overlap, none of them past the end of `from`.
+void CopyBytes(char* to, const char* from, std::size_t n) noexcept {
+    if (n >= 8 && n <= 16) {
+        CopyWord<std::uint64_t>(to, from);
+        CopyWord<std::uint64_t>(to + n - 8, from + n - 8);
+    } else if (n >= 4 && n < 8) {
+        CopyWord<std::uint32_t>(to, from);
+        CopyWord<std::uint32_t>(to + n - 4, from + n - 4);
+    } else if (n < 4) {
+        if (n != 0) {
+            to[0] = from[0];
+            to[n / 2] = from[n / 2];
+            to[n - 1] = from[n - 1];
+        }
+    } else {
+        std::memcpy(to, from, n);
+    }
+}
 
 constexpr std::string_view kHeader =
     "/* Persistent World Tessary System\r\n"
@@ -211,7 +266,7 @@ void CheckRecord(const LogRecord& record, std::uint64_t line) {
     if (statement == Statement::kNone) return;
     // In the order in which the group writes them, so that the first field
     // that fails is the one reported.
-    std::array<WrittenField, 10> fields{};
+    std::array<WrittenField, 10> fields;  // the first `count` of them
     std::size_t count = 0;
     if (statement == Statement::kLocation) {
         const LocationParts part = SplitLocation(record, line);
@@ -234,56 +289,73 @@ void CheckRecord(const LogRecord& record, std::uint64_t line) {
     for (std::size_t i = 0; i < count; ++i) CheckField(record, line, fields[i]);
 }
 
-ScriptWriter::ScriptWriter(ByteSink& sink) : sink_(sink) { pending_.reserve(kFlushSize + 4096); }
+ScriptWriter::ScriptWriter(ByteSink& sink)
+    : sink_(sink), buffer_(std::make_unique<char[]>(kFlushSize + kBufferRoom)) {}
+
+inline void ScriptWriter::Put(std::string_view text) {
+    if (text.size() > kFlushSize + kBufferRoom - used_) return PutSlowly(text);
+    CopyBytes(buffer_.get() + used_, text.data(), text.size());
+    used_ += text.size();
+}
+
+inline void ScriptWriter::Put(char c) {
+    if (used_ == kFlushSize + kBufferRoom) Flush();
+    buffer_[used_++] = c;
+}
 
 void ScriptWriter::WriteOpening() {
-    pending_ += kHeader;
-    pending_ += "void main";
-    pending_ += kFunctionStart;
+    Put(kHeader);
+    Put("void main");
+    Put(kFunctionStart);
     FlushIfFull();
 }
 
 void ScriptWriter::WriteHeader(std::size_t parts) {
-    pending_ += kHeader;
+    Put(kHeader);
     // A function is declared before the one that schedules it: each part
     // schedules the next.
     for (std::size_t part = 1; part <= parts; ++part) {
         PutPartName("void ", part, "();\r\n");
         FlushIfFull();
     }
-    pending_ += " \r\n";
+    Put(" \r\n");
     FlushIfFull();
 }
 
 void ScriptWriter::WritePartStart(std::size_t part) {
     PutPartName("void ", part, "");
-    pending_ += kFunctionStart;
+    Put(kFunctionStart);
     FlushIfFull();
 }
 
 void ScriptWriter::WritePartEnd(std::size_t part, std::size_t parts) {
-    pending_ += " \r\n";
+    Put(" \r\n");
     if (part < parts) PutPartName("    DelayCommand(0.0, ", part + 1, "());\r\n");
-    pending_ += "}\r\n \r\n";
+    Put("}\r\n \r\n");
     FlushIfFull();
 }
 
 void ScriptWriter::WriteSchedule() {
-    pending_ += "void main()\r\n{\r\n";
+    Put("void main()\r\n{\r\n");
     PutPartName("    DelayCommand(0.0, ", 1, "());\r\n");
-    pending_ += kClosing;
+    Put(kClosing);
     FlushIfFull();
 }
 
 void ScriptWriter::PutPartName(std::string_view before, std::size_t part, std::string_view after) {
-    pending_ += before;
-    pending_ += kPartName;
-    pending_ += std::to_string(part);
-    pending_ += after;
+    Put(before);
+    Put(kPartName);
+    Put(std::to_string(part));
+    Put(after);
+}
+
+void ScriptWriter::WriteWritten(std::string_view bytes) {
+    Flush();
+    sink_.Write(bytes);
 }
 
 void ScriptWriter::WriteClosing() {
-    pending_ += kClosing;
+    Put(kClosing);
     FlushIfFull();
 }
 
@@ -295,19 +367,31 @@ bool ScriptWriter::WriteCheckedRecord(const RecordTable& table, std::size_t inde
     return WriteGroup(table[index], table.LineOf(index));
 }
 
-void ScriptWriter::Put(std::string_view text) {
-    if (text.size() <= kFlushSize) {
-        pending_ += text;
-        return;
-    }
+void ScriptWriter::PutSlowly(std::string_view text) {
     // A huge field goes out in slices, so the buffer stays small.
-    for (; !text.empty(); text.remove_prefix(std::min(text.size(), kFlushSize))) {
-        pending_ += text.substr(0, kFlushSize);
+    while (!text.empty()) {
         FlushIfFull();
+        const std::size_t n = std::min(text.size(), kFlushSize + kBufferRoom - used_);
+        std::memcpy(buffer_.get() + used_, text.data(), n);
+        used_ += n;
+        text.remove_prefix(n);
     }
+    FlushIfFull();
 }
 
 void ScriptWriter::PutLiteral(std::string_view text) {
+    // Most texts are short and hold nothing to escape: a look at each byte
+    // says so sooner than a search for each special character.
+    if (text.size() <= kShortLiteral && text.size() <= detail::MaxLiteralBytes() &&
+        text.size() + 2 <= kFlushSize + kBufferRoom - used_ &&
+        !HasQuoteOrBackslash(text.data(), text.size())) {
+        char* at = buffer_.get() + used_;
+        at[0] = '"';
+        CopyBytes(at + 1, text.data(), text.size());
+        at[text.size() + 1] = '"';
+        used_ += text.size() + 2;
+        return;
+    }
     // Plain runs between the quotes and backslashes, each special character
     // found once with memchr, so that a long value costs two passes at memory
     // speed. A literal that is full is closed and another joined to it with
@@ -324,32 +408,32 @@ void ScriptWriter::PutLiteral(std::string_view text) {
     std::size_t used = 0;  // bytes in the current literal
     auto room = [&](std::size_t wanted) {
         if (limit - used >= wanted) return;
-        pending_ += "\" + \"";
+        Put("\" + \"");
         used = 0;
         FlushIfFull();
     };
-    pending_ += '"';
+    Put('"');
     for (;;) {
         const char* special = std::min(quote, backslash);
         while (p != special) {
             room(1);
             const std::size_t n =
                 std::min({static_cast<std::size_t>(special - p), limit - used, kFlushSize});
-            pending_.append(p, n);
+            Put(std::string_view(p, n));
             p += n;
             used += n;
             FlushIfFull();
         }
         if (special == end) break;
         room(2);
-        pending_ += '\\';
-        pending_ += *special;
+        Put('\\');
+        Put(*special);
         used += 2;
         p = special + 1;
         if (special == quote) quote = next(p, '"');
         if (special == backslash) backslash = next(p, '\\');
     }
-    pending_ += '"';
+    Put('"');
 }
 
 void ScriptWriter::PutNameAndExtras(std::string_view call, const LogRecord& record,
@@ -418,13 +502,13 @@ bool ScriptWriter::WriteGroup(const LogRecord& record, std::uint64_t line) {
 }
 
 void ScriptWriter::FlushIfFull() {
-    if (pending_.size() >= kFlushSize) Flush();
+    if (used_ >= kFlushSize) Flush();
 }
 
 void ScriptWriter::Flush() {
-    if (pending_.empty()) return;
-    sink_.Write(pending_);
-    pending_.clear();
+    if (used_ == 0) return;
+    sink_.Write({buffer_.get(), used_});
+    used_ = 0;
 }
 
 }  // namespace tsry

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -93,6 +94,9 @@ class ScriptWriter {
     // run twice.
     bool WriteCheckedRecord(const RecordTable& table, std::size_t index);
     void WriteClosing();
+    // Bytes that another ScriptWriter wrote for a run of groups, put here as
+    // they stand.
+    void WriteWritten(std::string_view bytes);
 
     // Hands everything written so far to the sink.
     void Flush();
@@ -100,6 +104,9 @@ class ScriptWriter {
   private:
     void FlushIfFull();
     void Put(std::string_view text);
+    void Put(char c);
+    // Put for text that does not fit in the room left.
+    void PutSlowly(std::string_view text);
     // `before`, the name of part `part`, `after`.
     void PutPartName(std::string_view before, std::size_t part, std::string_view after);
     // `text` as one or more string literals, quotes included.
@@ -111,7 +118,11 @@ class ScriptWriter {
     bool WriteGroup(const LogRecord& record, std::uint64_t line);
 
     ByteSink& sink_;
-    std::string pending_;
+    // The bytes not yet handed to the sink: buffer_[0, used_). Past the
+    // flush size there is room for a group's short pieces, so that putting
+    // one costs a comparison and a copy.
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
     FloatLiterals floats_;
 };
 
