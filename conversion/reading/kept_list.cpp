@@ -1,13 +1,15 @@
 #include "conversion/reading/kept_list.h"
 
-#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fstream>
+#include <limits>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <system_error>
-#include <vector>
 
 #include "conversion/platform/conversion_error.h"
 #include "conversion/platform/platform.h"
@@ -17,6 +19,8 @@ namespace tsry {
 namespace {
 
 constexpr std::size_t kFields = 7;
+// The bytes read at once.
+constexpr std::size_t kPieceSize = std::size_t{1} << 20;
 
 // Undoes the escapes of a field in place (the text only shrinks); false for
 // a backslash that escapes nothing.
@@ -53,98 +57,110 @@ bool Unescape(char* field, std::size_t& size) {
     return true;
 }
 
-std::string ReadWhole(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::string text;
-    if (file) {
-        file.seekg(0, std::ios::end);
-        const std::streamoff size = file.tellg();
-        file.seekg(0, std::ios::beg);
-        if (size > 0) {
-            text.resize(static_cast<std::size_t>(size));
-            file.read(text.data(), size);
-        }
+// The letter that stands after a backslash for each byte a field escapes;
+// 0 for the bytes that stand as they are.
+constexpr std::array<char, 256> kEscapes = [] {
+    std::array<char, 256> letters{};
+    letters['\\'] = '\\';
+    letters['\t'] = 't';
+    letters['\r'] = 'r';
+    letters['\n'] = 'n';
+    return letters;
+}();
+
+// Escapes a field into `out`; returns the end.
+char* PutField(char* out, std::string_view field) noexcept {
+    // Most fields need no escape: copied byte by byte (they are short) and
+    // looked over on the way, then written again only where one does.
+    char any = 0;
+    for (const char c : field) {
+        *out++ = c;
+        any |= kEscapes[static_cast<unsigned char>(c)];
     }
-    if (!file) {
-        const int error = errno;
-        std::error_code folder;
-        if (std::filesystem::is_directory(path, folder)) {
-            throw ConversionError("Cannot read the list " + QuotedPath(path) + ": it is a folder");
-        }
-        throw FileError("Cannot read the list", path, error);
+    if (any == 0) return out;
+    out -= field.size();
+    for (const char c : field) {
+        const char letter = kEscapes[static_cast<unsigned char>(c)];
+        if (letter != 0) *out++ = '\\';
+        *out++ = letter != 0 ? letter : c;
     }
-    return text;
+    return out;
 }
 
 }  // namespace
 
-void AppendListRow(std::string& rows, const LogRecord& record, std::string_view source) {
-    const auto put = [&rows](std::string_view field) {
-        // Runs of plain bytes appended whole.
-        std::size_t plain = 0;
-        for (std::size_t i = 0; i < field.size(); ++i) {
-            const char c = field[i];
-            if (c != '\\' && c != '\t' && c != '\r' && c != '\n') continue;
-            rows.append(field.data() + plain, i - plain);
-            rows += '\\';
-            rows += c == '\\' ? '\\' : c == '\t' ? 't' : c == '\r' ? 'r' : 'n';
-            plain = i + 1;
-        }
-        rows.append(field.data() + plain, field.size() - plain);
-    };
+std::size_t ListRowBound(const LogRecord& record, SourceParts source) noexcept {
+    // Each byte escaped at worst, the tabs, ":" and a line number, the line end.
+    return 2 * (record.Name.size() + record.Kind.size() + record.Value.size() +
+                record.Extra1.size() + record.Extra2.size() + record.Extra3.size() +
+                source.text.size()) +
+           kFields - 1 + 1 + std::numeric_limits<std::uint64_t>::digits10 + 1 + 1;
+}
+
+char* PutListRow(char* out, const LogRecord& record, SourceParts source) noexcept {
     for (const std::string_view field :
          {record.Name, record.Kind, record.Value, record.Extra1, record.Extra2, record.Extra3}) {
-        put(field);
-        rows += '\t';
+        out = PutField(out, field);
+        *out++ = '\t';
     }
-    put(source);
-    rows += '\n';
+    out = PutField(out, source.text);
+    if (source.line != 0) {
+        *out++ = ':';
+        out =
+            std::to_chars(out, out + std::numeric_limits<std::uint64_t>::digits10 + 1, source.line)
+                .ptr;
+    }
+    *out++ = '\n';
+    return out;
 }
 
 bool ReadKeptList(const std::filesystem::path& path, RecordTable& table, LinePlaces& places) {
     // No file yet, or a link to one still to be made: nothing kept so far.
-    std::error_code missing;
-    if (std::filesystem::status(path, missing).type() == std::filesystem::file_type::not_found) {
-        return false;
+    std::error_code status;
+    const std::filesystem::file_type type = std::filesystem::status(path, status).type();
+    if (type == std::filesystem::file_type::not_found) return false;
+    if (type == std::filesystem::file_type::directory) {
+        throw ConversionError("Cannot read the list " + QuotedPath(path) + ": it is a folder");
     }
-    std::string text = ReadWhole(path);
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw FileError("Cannot read the list", path, errno);
+
     const std::uint64_t before = places.lines();
     const auto refuse = [&](std::uint64_t line, std::string_view why) {
         return ConversionError(PathText(path) + ":" + std::to_string(line) +
                                ": not a list of variables: " + std::string(why));
     };
-
     KeptOrigins origins;
-    // The records first, stored in batches; nothing is stored before the
-    // whole file is known to be a list.
-    std::vector<PendingRecord> rows;
     std::uint64_t line = 0;
-    char* at = text.data();
-    char* const end = text.data() + text.size();
-    while (at < end) {
+    // The records of a piece of the file, stored in batches before the next
+    // piece is read over them.
+    std::array<PendingRecord, 256> batch;
+    std::size_t pending = 0;
+    const auto store = [&] {
+        table.StoreAll(std::span(batch.data(), pending));
+        pending = 0;
+    };
+    // The line from `at` to `lineEnd` (its LF, or the end of the file).
+    const auto readLine = [&](char* at, char* lineEnd) {
         ++line;
-        char* lineEnd =
-            static_cast<char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
-        if (lineEnd == nullptr) lineEnd = end;
-        char* const next = lineEnd == end ? end : lineEnd + 1;
         if (lineEnd > at && lineEnd[-1] == '\r') --lineEnd;
-        const std::string_view row(at, static_cast<std::size_t>(lineEnd - at));
         if (line == 1) {
-            if (row != kListHeader) {
+            if (std::string_view(at, static_cast<std::size_t>(lineEnd - at)) != kListHeader) {
                 throw refuse(line, "its first line is not the header \"" +
                                        std::string("name, kind, value, extra1, extra2, extra3, "
                                                    "source\" in tab-separated values"));
             }
             origins.Add({});
-            at = next;
-            continue;
+            return;
         }
         std::string_view fields[kFields];
         std::size_t count = 0;
         for (char* field = at;;) {
-            char* const tab = static_cast<char*>(
-                std::memchr(field, '\t', static_cast<std::size_t>(lineEnd - field)));
-            char* const fieldEnd = tab == nullptr ? lineEnd : tab;
+            // Fields are short: a plain loop finds their ends faster than
+            // a call per field.
+            char* fieldEnd = field;
+            while (fieldEnd != lineEnd && *fieldEnd != '\t') ++fieldEnd;
+            char* const tab = fieldEnd == lineEnd ? nullptr : fieldEnd;
             std::size_t size = static_cast<std::size_t>(fieldEnd - field);
             if (count < kFields) {
                 if (!Unescape(field, size)) {
@@ -162,13 +178,52 @@ bool ReadKeptList(const std::filesystem::path& path, RecordTable& table, LinePla
             throw refuse(line, std::to_string(count) + (count == 1 ? " field" : " fields") +
                                    " where a row has 7");
         }
-        rows.push_back({LogRecord{fields[1], fields[0], fields[2], fields[3], fields[4], fields[5]},
-                        before + line, 0});
+        batch[pending++] = {
+            LogRecord{fields[1], fields[0], fields[2], fields[3], fields[4], fields[5]},
+            before + line, 0};
         origins.Add(fields[6]);
-        at = next;
-    }
-    for (std::size_t i = 0; i < rows.size(); i += 256) {
-        table.StoreAll(std::span(rows).subspan(i, std::min<std::size_t>(256, rows.size() - i)));
+        if (pending == batch.size()) store();
+    };
+
+    // Read in pieces into one buffer, the unfinished last line of a piece
+    // moved to the front for the next; a line longer than the buffer grows it.
+    std::size_t capacity = kPieceSize;
+    std::unique_ptr<char[]> buffer(new char[capacity]);
+    std::size_t held = 0;
+    try {
+        for (;;) {
+            if (held == capacity) {
+                std::unique_ptr<char[]> grown(new char[capacity * 2]);
+                std::memcpy(grown.get(), buffer.get(), held);
+                buffer = std::move(grown);
+                capacity *= 2;
+            }
+            file.read(buffer.get() + held, static_cast<std::streamsize>(capacity - held));
+            const std::size_t got = static_cast<std::size_t>(file.gcount());
+            if (file.bad()) throw FileError("Cannot read the list", path, errno);
+            char* at = buffer.get();
+            char* const end = at + held + got;
+            for (;;) {
+                char* const lineEnd =
+                    static_cast<char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+                if (lineEnd == nullptr) break;
+                readLine(at, lineEnd);
+                at = lineEnd + 1;
+            }
+            if (got == 0) {
+                // The last line, without its line end.
+                if (at < end) readLine(at, end);
+                store();
+                break;
+            }
+            store();
+            held = static_cast<std::size_t>(end - at);
+            std::memmove(buffer.get(), at, held);
+        }
+    } catch (...) {
+        // Nothing of a file that is no list stays stored.
+        table.Clear();
+        throw;
     }
     places.AddKept(path, line, std::move(origins));
     return true;
