@@ -535,8 +535,14 @@ TEST_F(LogSets, AnArchiveOfAnySizeIsKeptByteForByte) {
     EXPECT_FALSE(keep(list.substr(0, list.size() - 1)));
     EXPECT_FALSE(keep(list + row));
 
-    WriteFile("keep.tsv", list + "bad\n");
+    // What the escapes stand for, the same bytes whichever side reads them.
     SetRecords records;
+    ASSERT_TRUE(ReadKeptList("keep.tsv", records.table, records.places));
+    EXPECT_EQ(records.table[0].Name, "v0\t\\x");
+    EXPECT_EQ(records.table[0].Extra2, "a\nb\r");
+    records.table.Clear();
+
+    WriteFile("keep.tsv", list + "bad\n");
     try {
         ReadKeptList("keep.tsv", records.table, records.places);
         ADD_FAILURE() << "no refusal";
