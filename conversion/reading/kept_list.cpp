@@ -71,16 +71,18 @@ constexpr std::array<char, 256> kEscapes = [] {
 }();
 
 // The special bytes of some text: how many tabs, where the first of them
-// stand, and whether it holds any backslash, CR or LF.
+// stand, and whether it holds any other byte looked for.
 struct Specials {
     std::size_t tabs = 0;
     bool others = false;
 };
 
-// Looks over `size` bytes at `text`, putting the offsets of the first `room`
-// tabs in `tabAt`. Eight bytes at a time where the machine allows it: a row
-// is long, its fields short, and a call or a loop per field costs more than
-// the bytes.
+// Looks over `size` bytes at `text` for tabs, putting the offsets of the
+// first `room` in `tabAt`, and for backslashes, and CR and LF too where
+// `kLineEnds`. Eight bytes at a time where the machine allows it, the last
+// ones in a word that overlaps the one before: a row is long, its fields
+// short, and a call or a loop per field costs more than the bytes.
+template <bool kLineEnds>
 Specials FindSpecials(const char* text, std::size_t size, std::size_t* tabAt,
                       std::size_t room) noexcept {
     Specials found;
@@ -88,29 +90,50 @@ Specials FindSpecials(const char* text, std::size_t size, std::size_t* tabAt,
         if (found.tabs < room) tabAt[found.tabs] = at;
         ++found.tabs;
     };
-    std::size_t i = 0;
     if constexpr (std::endian::native == std::endian::little) {
-        constexpr std::uint64_t kOnes = 0x0101010101010101;
-        constexpr std::uint64_t kLow = kOnes * 0x7F;
-        // The high bit of each byte of `word` that is `byte`, and no other bit.
-        const auto matches = [](std::uint64_t word, unsigned char byte) {
-            const std::uint64_t x = word ^ (kOnes * byte);
-            return ~(((x & kLow) + kLow) | x | kLow);
-        };
-        for (; i + 8 <= size; i += 8) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, text + i, 8);
-            found.others |= (matches(word, '\\') | matches(word, '\r') | matches(word, '\n')) != 0;
-            for (std::uint64_t tabs = matches(word, '\t'); tabs != 0; tabs &= tabs - 1) {
-                tab(i + static_cast<std::size_t>(std::countr_zero(tabs)) / 8);
-            }
+        if (size >= 8) {
+            constexpr std::uint64_t kOnes = 0x0101010101010101;
+            constexpr std::uint64_t kLow = kOnes * 0x7F;
+            constexpr std::uint64_t kHigh = kOnes * 0x80;
+            // The high bit of each byte of `word` that is `byte`, no other.
+            const auto exactly = [](std::uint64_t word, unsigned char byte) {
+                const std::uint64_t x = word ^ (kOnes * byte);
+                return ~(((x & kLow) + kLow) | x | kLow);
+            };
+            // Not 0 where a byte of `word` is `byte`.
+            const auto any = [](std::uint64_t word, unsigned char byte) {
+                const std::uint64_t x = word ^ (kOnes * byte);
+                return (x - kOnes) & ~x & kHigh;
+            };
+            std::uint64_t others = 0;
+            const auto look = [&](std::size_t at, std::uint64_t keep) {
+                std::uint64_t word = 0;
+                std::memcpy(&word, text + at, 8);
+                std::uint64_t seen = any(word, '\\');
+                if constexpr (kLineEnds) seen |= any(word, '\r') | any(word, '\n');
+                // `any` may mark the bytes above one it finds; dropped bytes
+                // are below all that are kept.
+                others |= seen != 0 ? exactly(word, '\\') & keep : 0;
+                if constexpr (kLineEnds) {
+                    others |= seen != 0 ? (exactly(word, '\r') | exactly(word, '\n')) & keep : 0;
+                }
+                for (std::uint64_t tabs = exactly(word, '\t') & keep; tabs != 0; tabs &= tabs - 1) {
+                    tab(at + static_cast<std::size_t>(std::countr_zero(tabs)) / 8);
+                }
+            };
+            std::size_t i = 0;
+            for (; i + 8 <= size; i += 8) look(i, ~std::uint64_t{0});
+            if (i < size) look(size - 8, ~std::uint64_t{0} << (8 * (i + 8 - size)));
+            found.others = others != 0;
+            return found;
         }
     }
-    for (; i < size; ++i) {
-        if (text[i] == '\t') {
+    for (std::size_t i = 0; i < size; ++i) {
+        const char letter = kEscapes[static_cast<unsigned char>(text[i])];
+        if (letter == 't') {
             tab(i);
-        } else {
-            found.others |= kEscapes[static_cast<unsigned char>(text[i])] != 0;
+        } else if (letter == '\\' || (kLineEnds && letter != 0)) {
+            found.others = true;
         }
     }
     return found;
@@ -153,7 +176,7 @@ char* PutListRow(char* out, const LogRecord& record, SourceParts source) noexcep
         *out++ = '\t';
     }
     out = Copy(out, source.text);
-    const Specials found = FindSpecials(row, static_cast<std::size_t>(out - row), nullptr, 0);
+    const Specials found = FindSpecials<true>(row, static_cast<std::size_t>(out - row), nullptr, 0);
     if (found.tabs != kFields - 1 || found.others) {
         out = row;
         for (const std::string_view field : fields) {
@@ -213,7 +236,7 @@ bool ReadKeptList(const std::filesystem::path& path, RecordTable& table, LinePla
         }
         std::size_t tabAt[kFields];
         const Specials found =
-            FindSpecials(at, static_cast<std::size_t>(lineEnd - at), tabAt, kFields);
+            FindSpecials<false>(at, static_cast<std::size_t>(lineEnd - at), tabAt, kFields);
         const std::size_t count = found.tabs + 1;
         std::string_view fields[kFields];
         for (std::size_t k = 0; k < std::min(count, kFields); ++k) {
