@@ -60,8 +60,11 @@ class ComparingSink final : public ByteSink {
     }
 
     // Whether the bytes written are the old file's, every one, and all.
-    [[nodiscard]] bool Same() {
-        return same_ && old_.peek() == std::ifstream::traits_type::eof() && !old_.bad();
+    // Closes the old file, which Windows will not rename over while open.
+    [[nodiscard]] bool Finish() {
+        const bool same = same_ && old_.peek() == std::ifstream::traits_type::eof() && !old_.bad();
+        old_.close();
+        return same;
     }
 
   private:
@@ -86,7 +89,7 @@ void KeptArchive::Replace(const SetRecords& records) {
     // would replace, and its temporary file dropped.
     ComparingSink compared(archive, ReplacedFile(path_));
     WriteList(records, compared);
-    if (compared.Same()) return;
+    if (compared.Finish()) return;
     archive.Commit();
 }
 
