@@ -45,8 +45,11 @@ class KeptArchive {
 
     // Replaces the archive with the list of `records` (WriteList), as a
     // script is replaced (ReplacementFile: a temporary file, flushed,
-    // renamed; links followed, the mode kept). Throws ConversionError,
-    // leaving the archive as it was.
+    // renamed; links followed, the mode kept). Where the file holds these
+    // very bytes already (compared whole, byte for byte, with the file the
+    // replacement would replace), it is left as it is, its modification
+    // time too, and nothing is flushed. Throws ConversionError, leaving the
+    // archive as it was.
     void Replace(const SetRecords& records);
 
     [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }

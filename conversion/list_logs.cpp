@@ -1,5 +1,7 @@
 #include "conversion/list_logs.h"
 
+#include <algorithm>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,18 +17,30 @@
 namespace tsry {
 
 void WriteList(const SetRecords& records, ByteSink& sink) {
+    // Rows written straight into one buffer, handed on whenever the next row
+    // might not fit; a row longer than the buffer gets one of its own size.
+    constexpr std::size_t kBufferSize = std::size_t{256} << 10;
+    std::size_t capacity = kBufferSize;
+    std::unique_ptr<char[]> buffer(new char[capacity]);
+    char* out = std::copy(kListHeader.begin(), kListHeader.end(), buffer.get());
+    *out++ = '\n';
     const RecordTable& table = records.table;
-    std::string rows;
-    rows += kListHeader;
-    rows += '\n';
     for (std::size_t i = 0; i < table.size(); ++i) {
-        AppendListRow(rows, table[i], records.places.Source(table.LineOf(i)));
-        if (rows.size() >= (std::size_t{256} << 10)) {
-            sink.Write(rows);
-            rows.clear();
+        const LogRecord record = table[i];
+        const SourceParts source = records.places.SourceOf(table.LineOf(i));
+        const std::size_t bound = ListRowBound(record, source);
+        if (bound > capacity - static_cast<std::size_t>(out - buffer.get())) {
+            sink.Write({buffer.get(), static_cast<std::size_t>(out - buffer.get())});
+            out = buffer.get();
+            if (bound > capacity) {
+                capacity = bound;
+                buffer.reset(new char[capacity]);
+                out = buffer.get();
+            }
         }
+        out = PutListRow(out, record, source);
     }
-    sink.Write(rows);
+    sink.Write({buffer.get(), static_cast<std::size_t>(out - buffer.get())});
 }
 
 std::size_t ListLogs(const LogSet& logs, ProgressSink& progress,

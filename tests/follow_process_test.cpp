@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,16 +21,10 @@ extern char** environ;
 namespace tsry {
 namespace {
 
+using test::Append;
 using test::ReadFile;
+using test::Rec;
 using test::WriteFile;
-
-std::string Rec(std::string_view name, std::string_view value) {
-    return "[t] <TS_RY>INT#" + std::string(name) + "#" + std::string(value) + "#0#0#0#\r\n";
-}
-
-void Append(const std::filesystem::path& file, std::string_view text) {
-    std::ofstream(file, std::ios::binary | std::ios::app) << text;
-}
 
 // The converter started with `args`, its standard input a pipe the test
 // writes, its standard error a file.

@@ -19,16 +19,10 @@
 namespace tsry {
 namespace {
 
+using test::Append;
 using test::ReadFile;
+using test::Rec;
 using test::WriteFile;
-
-std::string Rec(std::string_view name, std::string_view value) {
-    return "[t] <TS_RY>INT#" + std::string(name) + "#" + std::string(value) + "#0#0#0#\r\n";
-}
-
-void Append(const std::filesystem::path& file, std::string_view text) {
-    std::ofstream(file, std::ios::binary | std::ios::app) << text;
-}
 
 // Emptied and written anew in place: the same file.
 void Restart(const std::filesystem::path& file, std::string_view text) {

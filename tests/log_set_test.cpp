@@ -16,6 +16,7 @@
 #include "conversion/platform/conversion_error.h"
 #include "conversion/read_log_set.h"
 #include "conversion/reading/file_source.h"
+#include "conversion/reading/kept_list.h"
 #include "conversion/reading/log_halves.h"
 #include "conversion/reading/open_log.h"
 #include "tests/model.h"
@@ -494,6 +495,65 @@ TEST_F(LogSets, AnArchiveThatIsNoListOrALogIsRefusedAndNothingWritten) {
         EXPECT_EQ(ReadFile(c.path), c.archive) << c.message;
         EXPECT_TRUE(c.path == "tsry.nss" || !fs::exists("tsry.nss")) << c.message;
     }
+}
+
+// An archive larger than the pieces it is read in and the buffer it is
+// written from, with rows across their seams, a row longer than either and
+// escapes anywhere, is written back as the same bytes. One with CR LF line
+// ends, without its last line end, or with a row repeated reads the same and
+// is written in the list's own form; one that holds those bytes already is
+// left as it is, its time too. A refusal far into it leaves nothing stored.
+TEST_F(LogSets, AnArchiveOfAnySizeIsKeptByteForByte) {
+    std::string list(kListHeader);
+    list += '\n';
+    std::string row;
+    for (int i = 0; list.size() < (std::size_t{5} << 19); ++i) {
+        row = "v" + std::to_string(i) + (i % 7 == 0 ? "\\t\\\\x" : "") + "\tINT\t" +
+              std::to_string(i) + "\t0\t" + (i % 5 == 0 ? "a\\nb\\r" : "") +
+              "\t0\told.log:" + std::to_string(i + 2) + "\n";
+        list += row;
+        if (i == 30000) {
+            list += "long\tSTR\t" + std::string(std::size_t{3} << 20, 'x') + "\\t\t0\t0\t0\t1:2\n";
+        }
+    }
+    Write({"a.log", "[t] chatter\r\n"});
+    // Whether the run left the archive untouched.
+    const auto keep = [&](const std::string& archive) {
+        WriteFile("keep.tsv", archive);
+        fs::last_write_time("keep.tsv", fs::file_time_type::clock::now() - std::chrono::hours(1));
+        // As the system keeps it (Windows in steps of 100 ns).
+        const fs::file_time_type before = fs::last_write_time("keep.tsv");
+        NoProgress progress;
+        ListLogs(Set({"a.log"}), progress, "list.tsv", "keep.tsv");
+        EXPECT_TRUE(ReadFile("list.tsv") == list);
+        EXPECT_TRUE(ReadFile("keep.tsv") == list);
+        return fs::last_write_time("keep.tsv") == before;
+    };
+    EXPECT_TRUE(keep(list)) << "the same bytes written again";
+    std::string crlf;
+    for (const char c : list) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    EXPECT_FALSE(keep(crlf));
+    EXPECT_FALSE(keep(list.substr(0, list.size() - 1)));
+    EXPECT_FALSE(keep(list + row));
+
+    // What the escapes stand for, the same bytes whichever side reads them.
+    SetRecords records;
+    ASSERT_TRUE(ReadKeptList("keep.tsv", records.table, records.places));
+    EXPECT_EQ(records.table[0].Name, "v0\t\\x");
+    EXPECT_EQ(records.table[0].Extra2, "a\nb\r");
+    records.table.Clear();
+
+    WriteFile("keep.tsv", list + "bad\n");
+    try {
+        ReadKeptList("keep.tsv", records.table, records.places);
+        ADD_FAILURE() << "no refusal";
+    } catch (const ConversionError& e) {
+        const std::string line = std::to_string(std::count(list.begin(), list.end(), '\n') + 1);
+        EXPECT_NE(std::string(e.what()).find("keep.tsv:" + line + ": not a list"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_TRUE(records.table.empty());
 }
 
 // Two runs on one archive at once take turns, and neither loses the other's

@@ -64,6 +64,14 @@ std::string ReadFile(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+void Append(const std::filesystem::path& path, std::string_view text) {
+    std::ofstream(path, std::ios::binary | std::ios::app) << text;
+}
+
+std::string Rec(std::string_view name, std::string_view value) {
+    return "[t] <TS_RY>INT#" + std::string(name) + "#" + std::string(value) + "#0#0#0#\r\n";
+}
+
 ChunkedSource::ChunkedSource(std::string data, std::vector<std::size_t> pieces, bool keeping)
     : data_(std::move(data)), pieces_(std::move(pieces)), keeping_(keeping) {
     if (pieces_.empty()) pieces_.push_back(data_.size() + 1);

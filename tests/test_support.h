@@ -61,6 +61,10 @@ class ScopedSetting {
 
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 [[nodiscard]] std::string ReadFile(const std::filesystem::path& path);
+// Adds `text` at the end of the file at `path`, as a server writes its log.
+void Append(const std::filesystem::path& path, std::string_view text);
+// The log line, with its CR LF, of an INT record of `name` holding `value`.
+[[nodiscard]] std::string Rec(std::string_view name, std::string_view value);
 
 // Serves a string in pieces of the given sizes, in turn, so that tests can put
 // read boundaries anywhere; `keeping`, as a mapped file does, with the end of

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -25,11 +27,16 @@ namespace tsry {
 // rows gets a header of its own, and ReadKeptList goes on taking this one.
 inline constexpr std::string_view kListHeader = "name\tkind\tvalue\textra1\textra2\textra3\tsource";
 
-// Appends the row of `record`, logged at `source`, with its line end.
-void AppendListRow(std::string& rows, const LogRecord& record, std::string_view source);
+// The most bytes the row of `record` logged at `source` can take.
+[[nodiscard]] std::size_t ListRowBound(const LogRecord& record, SourceParts source) noexcept;
 
-// Reads the list at `path` as one more part of a set: its records stored in
-// `table` as a log's would be, its lines numbered on from `places.lines()`
+// Writes the row of `record`, logged at `source`, with its line end, at
+// `out`, which has room for ListRowBound bytes. Returns the end of the row.
+char* PutListRow(char* out, const LogRecord& record, SourceParts source) noexcept;
+
+// Reads the list at `path` as the earliest part of a set: its records stored
+// in `table`, which must be empty, as a log's would be, its lines numbered on
+// from `places.lines()`
 // (the header is its line 1), and the file added to `places` with the source
 // of each row (see LinePlaces::AddKept), so that a rewritten list keeps the
 // rows' sources and messages name both. A list that ends without its last
@@ -37,8 +44,8 @@ void AppendListRow(std::string& rows, const LogRecord& record, std::string_view 
 // same; an empty file holds no variables. Returns false, reading nothing,
 // where there is no file at `path`. Throws ConversionError: "PATH:LINE: ..."
 // for a file that is no such list (another header, a row of other than seven
-// fields, a bad escape), nothing stored; the system's reason for a file that
-// cannot be read.
+// fields, a bad escape), `table` left empty again; the system's reason for a
+// file that cannot be read.
 bool ReadKeptList(const std::filesystem::path& path, RecordTable& table, LinePlaces& places);
 
 }  // namespace tsry

@@ -160,14 +160,19 @@ LogSet ExpandLogSet(const LogSet& given, const LeaveOut& leaveOut) {
 }
 
 void LinePlaces::Add(const fs::path& log, std::uint64_t lines) {
-    files_.push_back({log, total_ + 1, kNotKept});
+    files_.push_back({log, PathText(log), total_ + 1, kNotKept});
     total_ += lines;
 }
 
 void LinePlaces::AddKept(const fs::path& list, std::uint64_t lines, KeptOrigins origins) {
-    files_.push_back({list, total_ + 1, kept_.size()});
+    files_.push_back({list, PathText(list), total_ + 1, kept_.size()});
     kept_.push_back(std::move(origins));
     total_ += lines;
+}
+
+void LinePlaces::Reading(const fs::path& log) {
+    reading_ = log;
+    readingText_ = PathText(log);
 }
 
 const LinePlaces::File* LinePlaces::FileOf(std::uint64_t line) const {
@@ -183,18 +188,30 @@ const LinePlaces::File* LinePlaces::FileOf(std::uint64_t line) const {
 std::string LinePlaces::Name(std::uint64_t line) const {
     const File* const file = FileOf(line);
     if (file == nullptr) {
-        return PathText(reading_) + ":" + std::to_string(line > total_ ? line - total_ : line);
+        return readingText_ + ":" + std::to_string(line > total_ ? line - total_ : line);
     }
     const std::uint64_t own = line - file->first + 1;
-    std::string name = PathText(file->path) + ":" + std::to_string(own);
+    std::string name = file->text + ":" + std::to_string(own);
     if (file->kept != kNotKept) name += " (logged at " + std::string(kept_[file->kept][own]) + ")";
     return name;
 }
 
-std::string LinePlaces::Source(std::uint64_t line) const {
+SourceParts LinePlaces::SourceOf(std::uint64_t line) const {
     const File* const file = FileOf(line);
-    if (file == nullptr || file->kept == kNotKept) return Name(line);
-    return std::string(kept_[file->kept][line - file->first + 1]);
+    if (file == nullptr) return {readingText_, line > total_ ? line - total_ : line};
+    const std::uint64_t own = line - file->first + 1;
+    if (file->kept != kNotKept) return {kept_[file->kept][own], 0};
+    return {file->text, own};
+}
+
+std::string LinePlaces::Source(std::uint64_t line) const {
+    const SourceParts parts = SourceOf(line);
+    std::string source(parts.text);
+    if (parts.line != 0) {
+        source += ':';
+        source += std::to_string(parts.line);
+    }
+    return source;
 }
 
 }  // namespace tsry

@@ -55,6 +55,14 @@ class KeptOrigins {
     std::vector<std::size_t> ends_;
 };
 
+// Where a value was logged, as a list names it, in two parts: `text`, then,
+// where `line` is not 0, ":" and that number (a log's PATH and LINE, kept
+// apart so that a list is written without building each row's source).
+struct SourceParts {
+    std::string_view text;
+    std::uint64_t line = 0;
+};
+
 // Where each line of a set stands: the set numbers its lines from 1 on
 // across its files, one after another; messages name the file and its own
 // line instead.
@@ -73,13 +81,16 @@ class LinePlaces {
     // Where the value of line `line` was logged, as a list names it: the
     // source a kept list's row gives, or else Name(line).
     [[nodiscard]] std::string Source(std::uint64_t line) const;
+    // The same in parts, valid while this object is.
+    [[nodiscard]] SourceParts SourceOf(std::uint64_t line) const;
     // The path that follows, being read now.
-    void Reading(const std::filesystem::path& log) { reading_ = log; }
+    void Reading(const std::filesystem::path& log);
     [[nodiscard]] std::uint64_t lines() const noexcept { return total_; }
 
   private:
     struct File {
         std::filesystem::path path;
+        std::string text;     // the path's text, for messages and sources
         std::uint64_t first;  // its first line's number in the set
         std::size_t kept;     // its origins in kept_, for a kept list; else kNotKept
     };
@@ -90,6 +101,7 @@ class LinePlaces {
     std::vector<File> files_;
     std::vector<KeptOrigins> kept_;
     std::filesystem::path reading_;
+    std::string readingText_;
     std::uint64_t total_ = 0;
 };
 
