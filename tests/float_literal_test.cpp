@@ -134,6 +134,7 @@ TEST(FloatLiterals, WritesWhatTheCompilersReadAsTheNearestFloat) {
         {"       1.500000000", "       1.500000000"},
         {"90.0", "90.0"},
         {"- 0.5 ", "- 0.5 "},
+        {"1.0000000000000000000", "1.0000000000000000000"},  // 20 digits: past 64 bits
         {"0.1000000000000000000000000000000000000000001",
          "0.1000000000000000000000000000000000000000001"},
         // Past the 48 factors of the reading, and rounded to zero.

@@ -600,9 +600,10 @@ class DecimalDigits {
             point_ = true;
             return;
         }
-        if (point_) ++afterPoint_;
-        if (significant_ == 0 && c == '0') return;
-        if (++significant_ <= 19) whole_ = whole_ * 10 + static_cast<std::uint64_t>(c - '0');
+        afterPoint_ += point_ ? 1 : 0;
+        // Leading zeros leave the whole number at 0; past 19 digits it stays
+        // as it is, far above what Nearest takes.
+        if (whole_ < kWholeDigitsEnd) whole_ = whole_ * 10 + static_cast<std::uint64_t>(c - '0');
     }
 
     // The float nearest the number, when doubles settle it without reading
@@ -613,7 +614,7 @@ class DecimalDigits {
     // unless the double lies halfway between two floats: then the number
     // may lie to either side of it.
     [[nodiscard]] std::optional<float> Nearest() const noexcept {
-        if (significant_ > 19 || whole_ > (std::uint64_t{1} << 53) || afterPoint_ > 22) {
+        if (whole_ > (std::uint64_t{1} << 53) || afterPoint_ > 22) {
             return std::nullopt;
         }
         const double quotient =
@@ -639,8 +640,10 @@ class DecimalDigits {
         return powers;
     }();
 
+    // A whole number that has 19 digits.
+    static constexpr std::uint64_t kWholeDigitsEnd = 1'000'000'000'000'000'000;
+
     std::uint64_t whole_ = 0;
-    int significant_ = 0;
     int afterPoint_ = 0;
     bool point_ = false;
 };
@@ -707,6 +710,9 @@ float ReadAsCompilers(std::string_view literal) noexcept {
 
 FloatField ClassifyFloatField(std::string_view text) noexcept {
     if (const std::optional<NumberShape> shape = ShapeOf(text)) {
+        // Fewer characters than the digits of the float range's whole part:
+        // within it, as most numbers are.
+        if (text.size() < kMostWholeDigits) return FloatField::kNumber;
         const std::string_view token = shape->Token(text);
         const std::size_t first = token.find_first_not_of('0');
         const std::size_t wholeDigits =
