@@ -194,9 +194,9 @@ class ReadingBounds {
         for (std::size_t left = 1; left <= levels; ++left) {
             const float least = integerLeast_[left - 1];
             integerLeast_[left] = Least([&](float v) { return v * 10.0f + 9.0f >= least; },
-                                        (least - 9.0f) * 0.1f, least);
+                                        (least - 9.0f) / 10.0f, least);
             const float most = integerMost_[left - 1];
-            const float above = Least([&](float v) { return v * 10.0f > most; }, most * 0.1f,
+            const float above = Least([&](float v) { return v * 10.0f > most; }, most / 10.0f,
                                       std::numeric_limits<float>::infinity());
             integerMost_[left] = above == 0 ? -1.0f : FloatAt(OrderOf(above) - 1);
         }
