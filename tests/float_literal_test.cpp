@@ -134,6 +134,7 @@ TEST(FloatLiterals, WritesWhatTheCompilersReadAsTheNearestFloat) {
         {"       1.500000000", "       1.500000000"},
         {"90.0", "90.0"},
         {"- 0.5 ", "- 0.5 "},
+        {"1.0000000000000000000", "1.0000000000000000000"},  // 20 digits: past 64 bits
         {"0.1000000000000000000000000000000000000000001",
          "0.1000000000000000000000000000000000000000001"},
         // Past the 48 factors of the reading, and rounded to zero.
@@ -155,6 +156,10 @@ TEST(FloatLiterals, WritesWhatTheCompilersReadAsTheNearestFloat) {
         {"+0.05", "0.050000002"},
         {"40861073.20", "40861070.0"},  // past 2^24, the whole part digit by digit
         {"0.000000000000184522156668892601", "0.00000000000018452218"},  // 20 digits
+        // A hair above the midpoint of 0.5 and the float after it, so close
+        // that the double nearest it is the midpoint: the nearest float is
+        // the one after.
+        {"0.5000000298023224", "0.50000003"},
         // Whole numbers: the game takes a float only with a point.
         {"0", "0.0"},
         {"-1", "-1.0"},

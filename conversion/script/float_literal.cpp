@@ -194,9 +194,9 @@ class ReadingBounds {
         for (std::size_t left = 1; left <= levels; ++left) {
             const float least = integerLeast_[left - 1];
             integerLeast_[left] = Least([&](float v) { return v * 10.0f + 9.0f >= least; },
-                                        (least - 9.0f) * 0.1f, least);
+                                        (least - 9.0f) / 10.0f, least);
             const float most = integerMost_[left - 1];
-            const float above = Least([&](float v) { return v * 10.0f > most; }, most * 0.1f,
+            const float above = Least([&](float v) { return v * 10.0f > most; }, most / 10.0f,
                                       std::numeric_limits<float>::infinity());
             integerMost_[left] = above == 0 ? -1.0f : FloatAt(OrderOf(above) - 1);
         }
@@ -557,8 +557,11 @@ std::size_t SkipSpaces(std::string_view text, std::size_t at) noexcept {
     return at;
 }
 
-// The shape of `text` if it is a decimal number (IsDecimalNumber).
-std::optional<NumberShape> ShapeOf(std::string_view text) noexcept {
+// The shape of `text` if it is a decimal number (IsDecimalNumber). `take` is
+// called with each digit and point of its token, in order, so that one pass
+// over the text can read it as well.
+template <typename Take>
+std::optional<NumberShape> ShapeOf(std::string_view text, Take&& take) noexcept {
     NumberShape shape;
     std::size_t at = SkipSpaces(text, 0);
     if (at < text.size() && (text[at] == '-' || text[at] == '+')) {
@@ -576,11 +579,74 @@ std::optional<NumberShape> ShapeOf(std::string_view text) noexcept {
         } else {
             break;
         }
+        take(text[at]);
     }
     shape.tokenEnd = at;
     if (!digits || SkipSpaces(text, at) != text.size()) return std::nullopt;
     return shape;
 }
+
+std::optional<NumberShape> ShapeOf(std::string_view text) noexcept {
+    return ShapeOf(text, [](char) {});
+}
+
+// The digits of a number's token taken one at a time, as a whole number
+// without the point, while it has at most 19 digits past its leading zeros,
+// and the count of digits after the point.
+class DecimalDigits {
+  public:
+    void Take(char c) noexcept {
+        if (c == '.') {
+            point_ = true;
+            return;
+        }
+        afterPoint_ += point_ ? 1 : 0;
+        // Leading zeros leave the whole number at 0; past 19 digits it stays
+        // as it is, far above what Nearest takes.
+        if (whole_ < kWholeDigitsEnd) whole_ = whole_ * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+
+    // The float nearest the number, when doubles settle it without reading
+    // the token again: a whole number of at most 2^53 and at most 22 digits
+    // after the point, so that the whole number and the power of ten are
+    // doubles exactly and their quotient is the double nearest the number.
+    // Rounding that double to a float gives the float nearest the number,
+    // unless the double lies halfway between two floats: then the number
+    // may lie to either side of it.
+    [[nodiscard]] std::optional<float> Nearest() const noexcept {
+        if (whole_ > (std::uint64_t{1} << 53) || afterPoint_ > 22) {
+            return std::nullopt;
+        }
+        const double quotient =
+            static_cast<double>(whole_) / kPowersOfTen[static_cast<std::size_t>(afterPoint_)];
+        // Within the float range, well away from its smallest floats, a
+        // double has 29 bits more than a float: halfway when they are
+        // 1 then 28 zeros.
+        constexpr std::uint64_t kBelowFloat = (std::uint64_t{1} << 29) - 1;
+        if ((std::bit_cast<std::uint64_t>(quotient) & kBelowFloat) == kBelowFloat / 2 + 1) {
+            return std::nullopt;
+        }
+        return static_cast<float>(quotient);
+    }
+
+  private:
+    static constexpr std::array<double, 23> kPowersOfTen = [] {
+        std::array<double, 23> powers{};
+        double power = 1;
+        for (double& p : powers) {
+            p = power;
+            power *= 10;
+        }
+        return powers;
+    }();
+
+    // A whole number that has 19 digits.
+    static constexpr std::uint64_t kWholeDigitsEnd = 1'000'000'000'000'000'000;
+
+    std::uint64_t whole_ = 0;
+    int afterPoint_ = 0;
+    bool point_ = false;
+};
 
 // The float nearest the number `token` (digits and a point), 0 for one that
 // rounds to zero; returns false for one that rounds to infinity.
@@ -644,6 +710,9 @@ float ReadAsCompilers(std::string_view literal) noexcept {
 
 FloatField ClassifyFloatField(std::string_view text) noexcept {
     if (const std::optional<NumberShape> shape = ShapeOf(text)) {
+        // Fewer characters than the digits of the float range's whole part:
+        // within it, as most numbers are.
+        if (text.size() < kMostWholeDigits) return FloatField::kNumber;
         const std::string_view token = shape->Token(text);
         const std::size_t first = token.find_first_not_of('0');
         const std::size_t wholeDigits =
@@ -685,18 +754,27 @@ std::string_view FloatLiterals::Search(float value, bool fullSearch) {
 }
 
 std::string_view FloatLiterals::Exact(std::string_view text) {
-    const std::optional<NumberShape> shape = ShapeOf(text);
+    // One pass over the text finds its shape, reads it as the compilers do
+    // and, for the short numbers that the game logs, finds the nearest float.
+    CompilerReading reading;
+    DecimalDigits digits;
+    const std::optional<NumberShape> shape = ShapeOf(text, [&](char c) {
+        reading.Take(c);
+        digits.Take(c);
+    });
     if (!shape) return text;
     const std::string_view token = shape->Token(text);
     float magnitude = 0;
-    if (!NearestFloat(token, magnitude)) return text;
+    if (const std::optional<float> nearest = digits.Nearest()) {
+        magnitude = *nearest;
+    } else if (!NearestFloat(token, magnitude)) {
+        return text;
+    }
     const float wanted = shape->negative ? -magnitude : magnitude;
     const bool plus = shape->sign != std::string_view::npos && !shape->negative;
     if (token.size() <= kLongestToken) {
         // The text as it stands, but without a "+" (which the older compiler
         // refuses) and with a point: what the game logs most often reads so.
-        CompilerReading reading;
-        for (const char c : token) reading.Take(c);
         if (!shape->point) {
             reading.Take('.');
             reading.Take('0');
